@@ -1,0 +1,17 @@
+// Segment analysis: what one simple command does, to what, with which
+// dangerous flags and abilities, and which risk factors it raises.
+#pragma once
+
+#include <span>
+
+#include "parser.h"
+#include "types.h"
+
+namespace corvane {
+
+// Every field filled in except the score, which is left at 0 for the scorer.
+// `warnings` are those of the whole line; the same list goes to every segment.
+CommandAnalysis analyze_segment(const CommandSegment& segment, const ClassifyContext* ctx,
+                                ShellKind shell, std::span<const ParseWarning> warnings);
+
+}  // namespace corvane

@@ -1,0 +1,35 @@
+// Pattern detectors: tests on the raw text of a segment for injection and
+// obfuscation constructs. The zsh table (rules/zsh.h) has the same shape.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "types.h"
+
+namespace corvane::rules {
+
+struct PatternRule {
+  std::string_view id;
+  std::string_view description;
+  bool (*check)(std::string_view text);
+  std::uint8_t weight;
+  RiskFactor risk_factor;
+};
+
+struct PatternMatch {
+  std::string_view id;
+  RiskFactor risk_factor;
+  std::uint8_t weight;
+  std::string_view description;
+};
+
+// Runs every row of `table` over `text` and returns the matching rows, in
+// table order.
+std::vector<PatternMatch> matching_patterns(std::span<const PatternRule> table, std::string_view text);
+
+std::span<const PatternRule> injection_rules() noexcept;
+
+}  // namespace corvane::rules

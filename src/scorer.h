@@ -1,0 +1,18 @@
+// Scoring and reason text of one analysed segment.
+#pragma once
+
+#include <string>
+
+#include "types.h"
+
+namespace corvane {
+
+// Computes the segment's score (0..100) from intent, targets, flags, context,
+// reversibility and the detectors, and stores it in `analysis.score`.
+void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx);
+
+// One-line human-readable reason, e.g. "File deletion: targeting filesystem
+// root, recursive deletion". Does not read the score.
+std::string generate_reason(const CommandAnalysis& analysis);
+
+}  // namespace corvane

@@ -1,0 +1,125 @@
+#include "text.h"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <memory>
+
+namespace corvane::text {
+
+Utf8Char decode_utf8(std::string_view s, std::size_t pos) noexcept {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char b0 = byte(pos);
+  if (b0 < 0x80) return {b0, 1, true};
+  std::size_t len;
+  char32_t cp;
+  char32_t min;
+  if (b0 >= 0xC2 && b0 <= 0xDF) { len = 2; cp = b0 & 0x1F; min = 0x80; }
+  else if (b0 >= 0xE0 && b0 <= 0xEF) { len = 3; cp = b0 & 0x0F; min = 0x800; }
+  else if (b0 >= 0xF0 && b0 <= 0xF4) { len = 4; cp = b0 & 0x07; min = 0x10000; }
+  else return {b0, 1, false};
+  if (pos + len > s.size()) return {b0, 1, false};
+  for (std::size_t i = 1; i < len; ++i) {
+    const unsigned char b = byte(pos + i);
+    if ((b & 0xC0) != 0x80) return {b0, 1, false};
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {b0, 1, false};
+  return {cp, len, true};
+}
+
+bool is_ascii(std::string_view s) noexcept {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+bool is_valid_utf8(std::string_view s) noexcept {
+  for (std::size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) { ++i; continue; }
+    Utf8Char c = decode_utf8(s, i);
+    if (!c.valid) return false;
+    i += c.len;
+  }
+  return true;
+}
+
+bool is_white_space(char32_t cp) noexcept {
+  if (cp < 0x80) return cp == ' ' || (cp >= '\t' && cp <= '\r');
+  return u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_WHITE_SPACE) != 0;
+}
+
+bool is_alphabetic(char32_t cp) noexcept {
+  if (cp < 0x80) return (cp | 0x20) >= 'a' && (cp | 0x20) <= 'z';
+  return u_isUAlphabetic(static_cast<UChar32>(cp)) != 0;
+}
+
+std::string to_lower(std::string_view s) {
+  std::string out(s);
+  if (is_ascii(s)) {
+    for (char& c : out)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+  }
+  // Through UTF-16 for ICU. Invalid bytes become U+FFFD, which has no case
+  // and cannot form any of the ASCII patterns callers look for.
+  UErrorCode err = U_ZERO_ERROR;
+  int32_t wide_len = 0;
+  u_strFromUTF8WithSub(nullptr, 0, &wide_len, s.data(), static_cast<int32_t>(s.size()),
+                       0xFFFD, nullptr, &err);
+  if (err != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(err)) return out;
+  std::u16string wide(static_cast<std::size_t>(wide_len), u'\0');
+  err = U_ZERO_ERROR;
+  u_strFromUTF8WithSub(wide.data(), wide_len, nullptr, s.data(), static_cast<int32_t>(s.size()),
+                       0xFFFD, nullptr, &err);
+  if (U_FAILURE(err)) return out;
+
+  // Full lower-casing can grow a string (U+0130 becomes two code units).
+  std::u16string lower(wide.size() * 3 + 1, u'\0');
+  err = U_ZERO_ERROR;
+  int32_t lower_len = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), wide.data(),
+                                   static_cast<int32_t>(wide.size()), "", &err);
+  if (U_FAILURE(err)) return out;
+  lower.resize(static_cast<std::size_t>(lower_len));
+
+  int32_t utf8_len = 0;
+  err = U_ZERO_ERROR;
+  u_strToUTF8(nullptr, 0, &utf8_len, lower.data(), lower_len, &err);
+  if (err != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(err)) return out;
+  std::string result(static_cast<std::size_t>(utf8_len), '\0');
+  err = U_ZERO_ERROR;
+  u_strToUTF8(result.data(), utf8_len, nullptr, lower.data(), lower_len, &err);
+  if (U_FAILURE(err)) return out;
+  return result;
+}
+
+std::vector<std::string_view> split_words(std::string_view s) {
+  std::vector<std::string_view> words;
+  std::size_t start = 0;
+  bool in_word = false;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t len = 1;
+    bool space;
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      space = b == ' ' || (b >= '\t' && b <= '\r');
+    } else {
+      Utf8Char c = decode_utf8(s, i);
+      len = c.len;
+      space = c.valid && is_white_space(c.cp);
+    }
+    if (space) {
+      if (in_word) words.push_back(s.substr(start, i - start));
+      in_word = false;
+    } else if (!in_word) {
+      in_word = true;
+      start = i;
+    }
+    i += len;
+  }
+  if (in_word) words.push_back(s.substr(start));
+  return words;
+}
+
+}  // namespace corvane::text

@@ -1,0 +1,275 @@
+#include "types.h"
+
+#include <array>
+#include <charconv>
+
+namespace corvane {
+namespace {
+
+// Looks a spelling up by ordinal. Every table below has one entry per
+// enumerator, so the index is always in range for a valid value.
+template <typename E, std::size_t N>
+std::string_view spell(const std::array<std::string_view, N>& table, E v) noexcept {
+  auto i = static_cast<std::size_t>(v);
+  return i < N ? table[i] : std::string_view{};
+}
+
+constexpr std::array<std::string_view, 12> kIntent = {
+    "read", "write", "delete", "execute", "network", "process_control", "privilege",
+    "package_install", "git_mutation", "env_modify", "search", "info"};
+constexpr std::array<std::string_view, 7> kScope = {
+    "none", "single_file", "directory", "directory_recursive", "system", "home", "root"};
+constexpr std::array<std::string_view, 5> kSensitivity = {
+    "normal", "config", "system", "secrets", "protected"};
+constexpr std::array<std::string_view, kRiskFactorCount> kRiskFactor = {
+    "recursive_delete", "force_flag", "broad_scope", "secrets_exposure",
+    "network_exfiltration", "pipe_to_execution", "command_substitution",
+    "process_substitution", "untrusted_execution", "privilege_escalation",
+    "path_injection", "git_history_destruction", "escapes_project_boundary",
+    "shell_injection", "zsh_module_loading", "zsh_glob_execution",
+    "obfuscated_command", "obfuscated_exfiltration", "command_execution", "write"};
+constexpr std::array<std::string_view, 10> kCapability = {
+    "shell", "command", "reverse_shell", "bind_shell", "file_read", "file_write",
+    "upload", "download", "library_load", "privilege_escalation"};
+constexpr std::array<std::string_view, 5> kFlowType = {"pipe", "and", "or", "sequence", "mixed"};
+constexpr std::array<std::string_view, 4> kLevel = {"safe", "caution", "danger", "critical"};
+constexpr std::array<std::string_view, 3> kDecision = {"safe", "risky", "blocked"};
+constexpr std::array<std::string_view, 3> kReversibility = {
+    "reversible", "hard_to_reverse", "irreversible"};
+constexpr std::array<std::string_view, 3> kConfidence = {"full", "partial", "fallback"};
+constexpr std::array<std::string_view, 4> kSource = {
+    "sensitive_file", "environment_var", "command_output", "stdin"};
+constexpr std::array<std::string_view, 4> kProp = {
+    "passthrough", "encoding", "filtering", "aggregation"};
+constexpr std::array<std::string_view, 4> kSink = {
+    "network_send", "file_write", "execution", "display"};
+
+}  // namespace
+
+std::string_view to_string(Intent v) noexcept { return spell(kIntent, v); }
+std::string_view to_string(TargetScope v) noexcept { return spell(kScope, v); }
+std::string_view to_string(Sensitivity v) noexcept { return spell(kSensitivity, v); }
+std::string_view to_string(RiskFactor v) noexcept { return spell(kRiskFactor, v); }
+std::string_view to_string(BinaryCapability v) noexcept { return spell(kCapability, v); }
+std::string_view to_string(FlowType v) noexcept { return spell(kFlowType, v); }
+std::string_view to_string(RiskLevel v) noexcept { return spell(kLevel, v); }
+std::string_view to_string(QuickDecision v) noexcept { return spell(kDecision, v); }
+std::string_view to_string(Reversibility v) noexcept { return spell(kReversibility, v); }
+std::string_view to_string(ParseConfidence v) noexcept { return spell(kConfidence, v); }
+std::string_view to_string(TaintSourceType v) noexcept { return spell(kSource, v); }
+std::string_view to_string(TaintPropType v) noexcept { return spell(kProp, v); }
+std::string_view to_string(TaintSinkType v) noexcept { return spell(kSink, v); }
+
+void append_json_string(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t run = 0;  // start of the pending run of bytes copied verbatim
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        out += "\\u00";
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xF]);
+    }
+  }
+  out.append(text.data() + run, text.size() - run);
+  out.push_back('"');
+}
+
+namespace {
+
+// A tiny writer over a string. The result's shape is fixed and shallow, so
+// nesting depth never depends on the input.
+class Json {
+ public:
+  explicit Json(std::string& out) : out_(out) {}
+
+  void key(std::string_view k) {
+    comma();
+    append_json_string(out_, k);
+    out_.push_back(':');
+    fresh_ = true;  // the value that follows needs no comma
+  }
+  void begin_object() { comma(); out_.push_back('{'); fresh_ = true; }
+  void end_object() { out_.push_back('}'); fresh_ = false; }
+  void begin_array() { comma(); out_.push_back('['); fresh_ = true; }
+  void end_array() { out_.push_back(']'); fresh_ = false; }
+
+  void string(std::string_view s) { comma(); append_json_string(out_, s); fresh_ = false; }
+  void null() { comma(); out_ += "null"; fresh_ = false; }
+  void integer(long long v) {
+    comma();
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    (void)ec;
+    out_.append(buf, end);
+    fresh_ = false;
+  }
+  void optional_string(const std::optional<std::string>& s) {
+    if (s) string(*s); else null();
+  }
+  template <typename E>
+  void enum_value(E v) { string(to_string(v)); }
+  template <typename E>
+  void enum_array(const std::vector<E>& values) {
+    begin_array();
+    for (E v : values) enum_value(v);
+    end_array();
+  }
+
+ private:
+  void comma() {
+    if (!fresh_) out_.push_back(',');
+    fresh_ = false;
+  }
+  std::string& out_;
+  bool fresh_ = true;
+};
+
+void write_target(Json& j, const Target& t) {
+  j.begin_object();
+  j.key("path"); j.optional_string(t.path);
+  j.key("scope"); j.enum_value(t.scope);
+  j.key("sensitivity"); j.enum_value(t.sensitivity);
+  j.end_object();
+}
+
+void write_flag(Json& j, const FlagAnalysis& f) {
+  j.begin_object();
+  j.key("flag"); j.string(f.flag);
+  j.key("modifier"); j.integer(f.modifier);
+  j.key("risk_factor"); j.enum_value(f.risk_factor);
+  j.key("description"); j.string(f.description);
+  j.end_object();
+}
+
+void write_analysis(Json& j, const CommandAnalysis& a) {
+  j.begin_object();
+  j.key("command"); j.string(a.command);
+  j.key("executable"); j.optional_string(a.executable);
+  j.key("intent"); j.enum_array(a.intent);
+  j.key("targets");
+  j.begin_array();
+  for (const auto& t : a.targets) write_target(j, t);
+  j.end_array();
+  j.key("flags");
+  j.begin_array();
+  for (const auto& f : a.flags) write_flag(j, f);
+  j.end_array();
+  j.key("score"); j.integer(a.score);
+  j.key("risk_factors"); j.enum_array(a.risk_factors);
+  j.key("reversibility"); j.enum_value(a.reversibility);
+  j.key("capabilities"); j.enum_array(a.capabilities);
+  j.end_object();
+}
+
+// Tagged values: {"type":...} plus the payload key for the one kind that has it.
+void write_source(Json& j, const TaintSource& s) {
+  j.begin_object();
+  j.key("type"); j.enum_value(s.type);
+  if (s.type == TaintSourceType::SensitiveFile) { j.key("path"); j.string(s.path); }
+  j.end_object();
+}
+
+void write_sink(Json& j, const TaintSink& s) {
+  j.begin_object();
+  j.key("type"); j.enum_value(s.type);
+  if (s.type == TaintSinkType::FileWrite) { j.key("path"); j.string(s.path); }
+  j.end_object();
+}
+
+// Plain propagators are bare strings; encoding is {"encoding":{"method":...}}.
+void write_prop(Json& j, const TaintProp& p) {
+  if (p.type != TaintPropType::Encoding) { j.enum_value(p.type); return; }
+  j.begin_object();
+  j.key("encoding");
+  j.begin_object();
+  j.key("method"); j.string(p.method);
+  j.end_object();
+  j.end_object();
+}
+
+void write_flow(Json& j, const TaintFlow& f) {
+  j.begin_object();
+  j.key("source"); write_source(j, f.source);
+  j.key("propagators");
+  j.begin_array();
+  for (const auto& p : f.propagators) write_prop(j, p);
+  j.end_array();
+  j.key("sink"); write_sink(j, f.sink);
+  j.key("escalation"); j.integer(f.escalation);
+  j.key("escalation_reason"); j.string(f.escalation_reason);
+  j.end_object();
+}
+
+void write_result(Json& j, const AnalysisResult& r) {
+  j.begin_object();
+  j.key("command"); j.string(r.command);
+  j.key("score"); j.integer(r.score);
+  j.key("level"); j.enum_value(r.level);
+  j.key("quick_decision"); j.enum_value(r.quick_decision);
+  j.key("reason"); j.string(r.reason);
+  j.key("risk_factors"); j.enum_array(r.risk_factors);
+  j.key("sub_commands");
+  j.begin_array();
+  for (const auto& a : r.sub_commands) write_analysis(j, a);
+  j.end_array();
+  j.key("pipeline_flow");
+  if (r.pipeline_flow) {
+    const PipelineFlow& p = *r.pipeline_flow;
+    j.begin_object();
+    j.key("flow_type"); j.enum_value(p.flow_type);
+    j.key("taint_flows");
+    j.begin_array();
+    for (const auto& f : p.taint_flows) write_flow(j, f);
+    j.end_array();
+    j.key("composite_score"); j.integer(p.composite_score);
+    j.end_object();
+  } else {
+    j.null();
+  }
+  j.key("mitre_mappings");
+  j.begin_array();
+  for (const auto& m : r.mitre_mappings) {
+    j.begin_object();
+    j.key("technique_id"); j.string(m.technique_id);
+    j.key("technique_name"); j.string(m.technique_name);
+    j.key("tactic"); j.string(m.tactic);
+    j.end_object();
+  }
+  j.end_array();
+  j.key("parse_confidence"); j.enum_value(r.parse_confidence);
+  j.end_object();
+}
+
+}  // namespace
+
+std::string to_json(const AnalysisResult& result) {
+  std::string out;
+  out.reserve(512 + 2 * result.command.size());
+  Json j(out);
+  write_result(j, result);
+  return out;
+}
+
+std::string to_json(const std::vector<AnalysisResult>& results) {
+  std::string out;
+  Json j(out);
+  j.begin_array();
+  for (const auto& r : results) write_result(j, r);
+  j.end_array();
+  return out;
+}
+
+}  // namespace corvane
