@@ -34,10 +34,25 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	PYTHONPATH=$(BUILD)/python:$(PYTEST_PATH) CORVANE_BUILD=$(BUILD) $(PYTHON) -m pytest -q tests/python
 
+# The native suite again under AddressSanitizer, UBSan and LeakSanitizer.
 test-asan: bootstrap
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_PYTHON=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# libFuzzer with ASan and UBSan (clang): each harness runs FUZZ_SECONDS.
+FUZZ_FLAGS = -max_len=8192 -timeout=20 -rss_limit_mb=4096 -print_final_stats=1
+fuzz: bootstrap
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_PYTHON=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target classify_fuzz rules_fuzz
+	mkdir -p fuzz/corpus-classify fuzz/corpus-rules
+	$(FUZZ_BUILD)/fuzz/classify_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-classify fuzz/seeds/classify
+	$(FUZZ_BUILD)/fuzz/rules_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-rules fuzz/seeds/rules
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=20
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
