@@ -3,7 +3,7 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
-#include <memory>
+#include <cstdint>
 
 namespace corvane::text {
 
@@ -55,43 +55,80 @@ bool is_alphabetic(char32_t cp) noexcept {
   return u_isUAlphabetic(static_cast<UChar32>(cp)) != 0;
 }
 
-std::string to_lower(std::string_view s) {
-  std::string out(s);
-  if (is_ascii(s)) {
-    for (char& c : out)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-  }
-  // Through UTF-16 for ICU. Invalid bytes become U+FFFD, which has no case
-  // and cannot form any of the ASCII patterns callers look for.
+namespace {
+
+void append_ascii_lower(std::string& out, std::string_view s) {
+  for (char c : s) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Lower-cases a run of valid UTF-8 through ICU's UTF-16 API with the root
+// locale (no Turkish or Lithuanian tailoring). Should ICU fail, the run is
+// appended with only its ASCII letters lowered.
+void append_icu_lower(std::string& out, std::string_view run) {
+  if (is_ascii(run)) return append_ascii_lower(out, run);
+  const auto n = static_cast<int32_t>(run.size());
   UErrorCode err = U_ZERO_ERROR;
   int32_t wide_len = 0;
-  u_strFromUTF8WithSub(nullptr, 0, &wide_len, s.data(), static_cast<int32_t>(s.size()),
-                       0xFFFD, nullptr, &err);
-  if (err != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(err)) return out;
+  u_strFromUTF8(nullptr, 0, &wide_len, run.data(), n, &err);
   std::u16string wide(static_cast<std::size_t>(wide_len), u'\0');
   err = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(wide.data(), wide_len, nullptr, s.data(), static_cast<int32_t>(s.size()),
-                       0xFFFD, nullptr, &err);
-  if (U_FAILURE(err)) return out;
+  u_strFromUTF8(wide.data(), wide_len, nullptr, run.data(), n, &err);
+  if (U_FAILURE(err)) return append_ascii_lower(out, run);
 
-  // Full lower-casing can grow a string (U+0130 becomes two code units).
-  std::u16string lower(wide.size() * 3 + 1, u'\0');
+  // Full lower-casing can grow the text (U+0130 becomes two code units), so
+  // retry once with the size ICU asks for.
+  std::u16string lower(wide.size() + 8, u'\0');
   err = U_ZERO_ERROR;
   int32_t lower_len = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), wide.data(),
-                                   static_cast<int32_t>(wide.size()), "", &err);
-  if (U_FAILURE(err)) return out;
-  lower.resize(static_cast<std::size_t>(lower_len));
+                                   wide_len, "", &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    lower.assign(static_cast<std::size_t>(lower_len), u'\0');
+    err = U_ZERO_ERROR;
+    lower_len = u_strToLower(lower.data(), lower_len, wide.data(), wide_len, "", &err);
+  }
+  if (U_FAILURE(err)) return append_ascii_lower(out, run);
 
   int32_t utf8_len = 0;
   err = U_ZERO_ERROR;
   u_strToUTF8(nullptr, 0, &utf8_len, lower.data(), lower_len, &err);
-  if (err != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(err)) return out;
-  std::string result(static_cast<std::size_t>(utf8_len), '\0');
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(utf8_len));
   err = U_ZERO_ERROR;
-  u_strToUTF8(result.data(), utf8_len, nullptr, lower.data(), lower_len, &err);
-  if (U_FAILURE(err)) return out;
-  return result;
+  u_strToUTF8(out.data() + at, utf8_len, nullptr, lower.data(), lower_len, &err);
+  if (U_FAILURE(err)) {
+    out.resize(at);
+    append_ascii_lower(out, run);
+  }
+}
+
+}  // namespace
+
+std::string to_lower(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  if (is_ascii(s)) {
+    append_ascii_lower(out, s);
+    return out;
+  }
+  // ICU's sizes are 32-bit; a text too long for them keeps its non-ASCII
+  // characters as they are.
+  if (s.size() > static_cast<std::size_t>(INT32_MAX / 4)) {
+    append_ascii_lower(out, s);
+    return out;
+  }
+  // Valid stretches go to ICU whole, so final sigma sees its neighbours; an
+  // invalid byte ends the stretch and is copied unchanged.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) { ++i; continue; }
+    const Utf8Char c = decode_utf8(s, i);
+    if (c.valid) { i += c.len; continue; }
+    append_icu_lower(out, s.substr(run, i - run));
+    out += s[i];
+    run = ++i;
+  }
+  append_icu_lower(out, s.substr(run));
+  return out;
 }
 
 std::vector<std::string_view> split_words(std::string_view s) {

@@ -7,6 +7,7 @@
 // property and lower-cases to itself.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -19,6 +20,36 @@ inline bool contains(std::string_view hay, std::string_view needle) noexcept {
 }
 inline bool contains(std::string_view hay, char c) noexcept {
   return hay.find(c) != std::string_view::npos;
+}
+
+// A string literal usable as a template argument, so that a rule table can
+// spell its needles in the row itself: `contains_any<"$IFS", "${IFS">`.
+template <std::size_t N>
+struct Literal {
+  char chars[N]{};
+  consteval Literal(const char (&s)[N]) { std::copy_n(s, N, chars); }
+  constexpr std::string_view view() const noexcept { return {chars, N - 1}; }
+};
+
+// Text predicates over literal needles; their addresses fit a rule row's
+// `bool (*)(std::string_view)`.
+template <Literal... Needles>
+bool contains_any(std::string_view s) noexcept {
+  return (contains(s, Needles.view()) || ...);
+}
+template <Literal... Needles>
+bool contains_all(std::string_view s) noexcept {
+  return (contains(s, Needles.view()) && ...);
+}
+// The text starts with `Word`, or `Word` occurs right after a space: how the
+// detectors spot a command word without a parse ("eval ", ". /").
+template <Literal Word>
+bool starts_or_follows_space(std::string_view s) noexcept {
+  constexpr std::string_view word = Word.view();
+  if (s.starts_with(word)) return true;
+  for (auto at = s.find(word, 1); at != std::string_view::npos; at = s.find(word, at + 1))
+    if (s[at - 1] == ' ') return true;
+  return false;
 }
 
 // The text after the last "/", or the whole text when it has none.
@@ -44,7 +75,8 @@ bool is_ascii(std::string_view s) noexcept;
 bool is_white_space(char32_t cp) noexcept;  // White_Space
 bool is_alphabetic(char32_t cp) noexcept;   // Alphabetic
 
-// Full Unicode lower-casing (context-free mappings plus final sigma).
+// Full Unicode lower-casing (context-free mappings plus final sigma). Bytes
+// that are not part of valid UTF-8 are copied unchanged.
 std::string to_lower(std::string_view s);
 
 // Splits at runs of White_Space characters; empty words are dropped. The
