@@ -54,5 +54,12 @@ fuzz: bootstrap
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=20
 
+# Benchmarks: a Release build with the benchmark program, then one table.
+BENCH_BUILD ?= build-bench
+bench: bootstrap
+	cmake -S . -B $(BENCH_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=ON -DCORVANE_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	CORVANE_BENCH_BUILD=$(BENCH_BUILD) $(PYTHON) bench/run.py
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
