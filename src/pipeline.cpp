@@ -1,16 +1,277 @@
 #include "pipeline.h"
 
 #include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "rules/network.h"
+#include "text.h"
 
 namespace corvane {
+namespace {
 
-// Stand-in until flow analysis lands: no flows, composite = highest score.
-std::optional<PipelineFlow> analyze_pipeline(std::span<const CommandAnalysis> analyses,
-                                             std::span<const Operator>) {
-  if (analyses.size() < 2) return std::nullopt;
-  PipelineFlow flow;
-  for (const auto& a : analyses) flow.composite_score = std::max(flow.composite_score, a.score);
+using rules::EscalationRule;
+using rules::TaintSinkKind;
+using rules::TaintSourceKind;
+
+// Programs whose output is content fetched from the network.
+constexpr std::array<std::string_view, 3> kDownloaders = {"curl", "wget", "fetch"};
+
+// Programs that push whatever they read onto a raw socket.
+constexpr std::array<std::string_view, 4> kSocketTools = {"nc", "ncat", "socat", "telnet"};
+
+// Encoders, compressors and ciphers: data passing through them is disguised.
+constexpr std::array<std::string_view, 12> kEncoders = {
+    "base64", "xxd",   "od",    "hexdump", "uuencode", "openssl",
+    "gpg",    "gzip",  "gunzip", "bzip2",  "bunzip2",  "xz"};
+
+// Whatever encoder was seen, the flow reports one encoding step of this name.
+constexpr std::string_view kEncodingMethod = "base64";
+
+constexpr std::size_t kSourceKinds = 4;
+constexpr std::size_t kSinkKinds = 3;
+
+template <std::size_t N>
+bool is_one_of(const std::array<std::string_view, N>& names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool has_intent(const CommandAnalysis& a, Intent intent) {
+  return std::find(a.intent.begin(), a.intent.end(), intent) != a.intent.end();
+}
+
+// Base name of the segment's program, empty when it runs none.
+std::string_view program_of(const CommandAnalysis& a) {
+  return a.executable ? text::base_name(*a.executable) : std::string_view{};
+}
+
+bool runs_one_of(const CommandAnalysis& a, auto const& names) {
+  return a.executable && is_one_of(names, program_of(a));
+}
+
+// Path of the first target that names one, or "" when none does.
+std::string first_path(const CommandAnalysis& a) {
+  for (const Target& t : a.targets)
+    if (t.path) return *t.path;
+  return {};
+}
+
+FlowType flow_type_of(std::span<const Operator> operators) {
+  if (operators.empty()) return FlowType::Pipe;
+  bool pipe = false, and_ = false, or_ = false, sequence = false;
+  for (Operator op : operators) {
+    switch (op) {
+      case Operator::Pipe: pipe = true; break;
+      case Operator::And: and_ = true; break;
+      case Operator::Or: or_ = true; break;
+      case Operator::Sequence: sequence = true; break;
+      case Operator::Background: break;  // does not say how data moves
+    }
+  }
+  if (int{pipe} + int{and_} + int{or_} + int{sequence} >= 2) return FlowType::Mixed;
+  if (pipe) return FlowType::Pipe;
+  if (and_) return FlowType::And;
+  if (or_) return FlowType::Or;
+  return FlowType::Sequence;  // also a line joined by "&" only
+}
+
+std::optional<TaintSourceKind> classify_source(const CommandAnalysis& a) {
+  // Only the first sensitive target decides; without a read it falls through.
+  auto sensitive = std::find_if(a.targets.begin(), a.targets.end(), [](const Target& t) {
+    return t.sensitivity == Sensitivity::System || t.sensitivity == Sensitivity::Secrets ||
+           t.sensitivity == Sensitivity::Protected;
+  });
+  if (sensitive != a.targets.end() && has_intent(a, Intent::Read))
+    return TaintSourceKind::SensitiveFile;
+  if (has_intent(a, Intent::EnvModify) || text::contains(a.command, "printenv") ||
+      text::contains(a.command, '$'))
+    return TaintSourceKind::EnvironmentVar;
+  // A download tool that is itself sending data out is no download.
+  if (has_intent(a, Intent::Network) && runs_one_of(a, kDownloaders) &&
+      std::find(a.risk_factors.begin(), a.risk_factors.end(), RiskFactor::NetworkExfiltration) ==
+          a.risk_factors.end())
+    return TaintSourceKind::NetworkDownload;
+  if (has_intent(a, Intent::Read) || has_intent(a, Intent::Search) || has_intent(a, Intent::Info))
+    return TaintSourceKind::AnyRead;
+  return std::nullopt;
+}
+
+std::optional<TaintSinkKind> classify_sink(const CommandAnalysis& a) {
+  if (has_intent(a, Intent::Execute)) return TaintSinkKind::Execution;
+  if (has_intent(a, Intent::Network)) {
+    const bool exfiltrating_flag =
+        std::any_of(a.flags.begin(), a.flags.end(), [](const FlagAnalysis& f) {
+          return f.risk_factor == RiskFactor::NetworkExfiltration;
+        });
+    if (exfiltrating_flag || runs_one_of(a, kSocketTools)) return TaintSinkKind::NetworkSend;
+  }
+  if (has_intent(a, Intent::Write)) return TaintSinkKind::FileWrite;
+  return std::nullopt;
+}
+
+// The escalation table's answer for every source kind, sink kind and
+// encoding, looked up once per line instead of once per pair.
+class EscalationLookup {
+ public:
+  EscalationLookup() {
+    for (std::size_t s = 0; s < kSourceKinds; ++s)
+      for (std::size_t k = 0; k < kSinkKinds; ++k)
+        for (int e = 0; e < 2; ++e)
+          rules_[index(s, k, e != 0)] = rules::find_taint_escalation(
+              static_cast<TaintSourceKind>(s), static_cast<TaintSinkKind>(k), e != 0);
+  }
+  const EscalationRule* operator()(TaintSourceKind source, TaintSinkKind sink,
+                                   bool has_encoding) const {
+    return rules_[index(static_cast<std::size_t>(source), static_cast<std::size_t>(sink),
+                        has_encoding)];
+  }
+
+ private:
+  static std::size_t index(std::size_t source, std::size_t sink, bool has_encoding) {
+    return (source * kSinkKinds + sink) * 2 + (has_encoding ? 1 : 0);
+  }
+  std::array<const EscalationRule*, kSourceKinds * kSinkKinds * 2> rules_{};
+};
+
+// What one segment can be in a flow, worked out once per segment.
+struct SegmentRole {
+  std::optional<TaintSourceKind> source;
+  // Sink kind, only when the segment's input is piped from the one before.
+  std::optional<TaintSinkKind> sink;
+};
+
+// The segments of a line with their roles, and the encoder count of every
+// prefix so that "is there an encoder between i and j" costs O(1).
+class Roles {
+ public:
+  Roles(std::span<const CommandAnalysis> analyses, std::span<const Operator> operators)
+      : roles_(analyses.size()), encoders_before_(analyses.size() + 1, 0) {
+    for (std::size_t i = 0; i < analyses.size(); ++i) {
+      const CommandAnalysis& a = analyses[i];
+      roles_[i].source = classify_source(a);
+      // Only the operator directly before a segment says whether it reads the
+      // pipe; segments with no operator recorded before them count as piped.
+      const bool piped = i == 0 || i - 1 >= operators.size() || operators[i - 1] == Operator::Pipe;
+      if (i > 0 && piped) roles_[i].sink = classify_sink(a);
+      encoders_before_[i + 1] = encoders_before_[i] + (runs_one_of(a, kEncoders) ? 1 : 0);
+    }
+  }
+
+  std::size_t size() const { return roles_.size(); }
+  const SegmentRole& operator[](std::size_t i) const { return roles_[i]; }
+
+  // An encoder among the segments strictly between i and j (i < j).
+  bool encoded_between(std::size_t i, std::size_t j) const {
+    return encoders_before_[j] > encoders_before_[i + 1];
+  }
+
+ private:
+  std::vector<SegmentRole> roles_;
+  std::vector<std::size_t> encoders_before_;  // [k]: encoders among segments 0..k-1
+};
+
+TaintFlow make_flow(const CommandAnalysis& from, TaintSourceKind source_kind,
+                    const CommandAnalysis& to, TaintSinkKind sink_kind, bool has_encoding,
+                    bool has_between, const EscalationRule& rule) {
+  TaintFlow flow;
+  switch (source_kind) {
+    case TaintSourceKind::SensitiveFile:
+      flow.source = {TaintSourceType::SensitiveFile, first_path(from)};
+      break;
+    case TaintSourceKind::EnvironmentVar: flow.source = {TaintSourceType::EnvironmentVar, {}}; break;
+    case TaintSourceKind::NetworkDownload: flow.source = {TaintSourceType::CommandOutput, {}}; break;
+    case TaintSourceKind::AnyRead: flow.source = {TaintSourceType::Stdin, {}}; break;
+  }
+  if (has_encoding)
+    flow.propagators.push_back({TaintPropType::Encoding, std::string(kEncodingMethod)});
+  else if (has_between)
+    flow.propagators.push_back({TaintPropType::Passthrough, {}});
+  switch (sink_kind) {
+    case TaintSinkKind::NetworkSend: flow.sink = {TaintSinkType::NetworkSend, {}}; break;
+    case TaintSinkKind::Execution: flow.sink = {TaintSinkType::Execution, {}}; break;
+    case TaintSinkKind::FileWrite: flow.sink = {TaintSinkType::FileWrite, first_path(to)}; break;
+  }
+  flow.escalation = rule.bonus;
+  flow.escalation_reason = std::string(rule.description);
   return flow;
+}
+
+// The flows in scan order (each source, then each later sink it is piped
+// into), stopping at kMaxTaintFlows.
+std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, const Roles& roles,
+                                     const EscalationLookup& lookup) {
+  std::vector<std::size_t> sinks;  // ascending
+  for (std::size_t j = 0; j < roles.size(); ++j)
+    if (roles[j].sink) sinks.push_back(j);
+
+  std::vector<TaintFlow> flows;
+  for (std::size_t i = 0; i + 1 < roles.size(); ++i) {
+    const auto source = roles[i].source;
+    if (!source) continue;
+    for (auto it = std::upper_bound(sinks.begin(), sinks.end(), i); it != sinks.end(); ++it) {
+      const std::size_t j = *it;
+      const TaintSinkKind sink = *roles[j].sink;
+      const bool has_encoding = roles.encoded_between(i, j);
+      const EscalationRule* rule = lookup(*source, sink, has_encoding);
+      if (rule == nullptr) continue;
+      flows.push_back(make_flow(analyses[i], *source, analyses[j], sink, has_encoding, j > i + 1,
+                                *rule));
+      if (flows.size() == kMaxTaintFlows) return flows;
+    }
+  }
+  return flows;
+}
+
+// Highest bonus over every source-to-sink pair of the line, recorded or not,
+// in one pass. For a sink j and a source kind, has_encoding can only grow as
+// the source moves further back, so two pairs settle which encodings occur:
+// the nearest source of that kind before j (an unencoded pair exists iff this
+// one is unencoded) and the farthest one (an encoded pair exists iff this one
+// is encoded). Nothing when no pair has an escalation rule.
+std::optional<std::uint8_t> highest_escalation(const Roles& roles, const EscalationLookup& lookup) {
+  std::array<std::optional<std::size_t>, kSourceKinds> first{}, last{};
+  std::optional<std::uint8_t> best;
+  auto consider = [&](const EscalationRule* rule) {
+    if (rule != nullptr && (!best || rule->bonus > *best)) best = rule->bonus;
+  };
+  for (std::size_t j = 0; j < roles.size(); ++j) {
+    if (const auto sink = roles[j].sink) {
+      for (std::size_t k = 0; k < kSourceKinds; ++k) {
+        if (!first[k]) continue;
+        const auto kind = static_cast<TaintSourceKind>(k);
+        consider(lookup(kind, *sink, roles.encoded_between(*last[k], j)));
+        consider(lookup(kind, *sink, roles.encoded_between(*first[k], j)));
+      }
+    }
+    if (const auto source = roles[j].source) {
+      const auto k = static_cast<std::size_t>(*source);
+      if (!first[k]) first[k] = j;
+      last[k] = j;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+std::optional<PipelineFlow> analyze_pipeline(std::span<const CommandAnalysis> analyses,
+                                             std::span<const Operator> operators) {
+  if (analyses.size() < 2) return std::nullopt;
+
+  PipelineFlow result;
+  result.flow_type = flow_type_of(operators);
+
+  const Roles roles(analyses, operators);
+  const EscalationLookup lookup;
+  result.taint_flows = collect_flows(analyses, roles, lookup);
+
+  int composite = 0;
+  for (const CommandAnalysis& a : analyses) composite = std::max<int>(composite, a.score);
+  if (const auto bonus = highest_escalation(roles, lookup))
+    composite = std::min(100, composite + int{*bonus});
+  result.composite_score = static_cast<std::uint8_t>(composite);
+  return result;
 }
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 // across the segments of a line.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <span>
 
@@ -11,11 +12,16 @@
 
 namespace corvane {
 
-// Nothing for fewer than two segments. At most kMaxTaintFlows flows are
-// recorded; the composite score always reflects every flow.
+// Most taint flows recorded for one line. Every source is paired with every
+// later sink it is piped into, so a long pasted line of alternating sources
+// and sinks would otherwise produce a number of flows quadratic in its
+// length. The first flows in scan order are kept; the composite score is
+// still computed over all of them.
+inline constexpr std::size_t kMaxTaintFlows = 1000;
+
+// Nothing for fewer than two segments. `operators[i]` joins segment i and
+// segment i+1; a missing entry counts as a pipe.
 std::optional<PipelineFlow> analyze_pipeline(std::span<const CommandAnalysis> analyses,
                                              std::span<const Operator> operators);
-
-inline constexpr std::size_t kMaxTaintFlows = 1000;
 
 }  // namespace corvane
