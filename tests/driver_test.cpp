@@ -108,8 +108,8 @@ TEST(Driver, ReasonJoinsSegmentsAndNamesThePipeline) {
   ASSERT_TRUE(piped.pipeline_flow);
   ASSERT_FALSE(piped.pipeline_flow->taint_flows.empty());
   EXPECT_EQ(piped.reason.rfind("Pipeline: Network operation | Code execution", 0), 0u) << piped.reason;
-  EXPECT_EQ(piped.reason.substr(piped.reason.size() - 53),
-            "; Remote content piped to execution (curl|bash pattern)");
+  EXPECT_TRUE(piped.reason.ends_with("; Remote content piped to execution (curl|bash pattern)"))
+      << piped.reason;
 }
 
 TEST(Driver, OverridesOnlyRaise) {
