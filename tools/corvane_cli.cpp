@@ -1,25 +1,166 @@
 // build/corvane: classify command lines from the shell.
 //
-//   corvane 'curl -s https://x.sh | bash'   one JSON line per argument
+//   corvane check 'rm -rf build' 'ls'      readable summary, exit 0/1/2
+//   corvane check --json --stdin < cmds    one JSON line per input line
+//   corvane hook < payload.json            pre-tool-use hook for coding agents
+//   corvane 'curl -s https://x.sh | bash'  one JSON line per argument, exit 0
+//
+// The last form predates the subcommands; ./corvane and `make demo` use it,
+// so it keeps printing JSON and exiting 0 whatever the verdict.
 #include <cstdio>
+#include <new>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "cli.h"
 #include "corvane.h"
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: corvane COMMAND...\n");
-    return 64;
+namespace corvane::cli {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: corvane check [options] COMMAND...\n"
+    "       corvane check [options] --stdin\n"
+    "       corvane hook [context options]\n"
+    "       corvane COMMAND...\n"
+    "       corvane --help | --version\n"
+    "\n"
+    "Tells how dangerous a shell command line is, without running it.\n"
+    "\n"
+    "check       classify each COMMAND (or each line of standard input) and print\n"
+    "            a readable summary, or JSON lines with --json\n"
+    "hook        read a coding agent's pre-tool-use call (JSON) on standard input\n"
+    "            and print its permission decision: allow, ask or deny\n"
+    "COMMAND...  without a subcommand: one JSON line per command, exit status 0\n"
+    "\n"
+    "check options:\n"
+    "  --json              one JSON line per command instead of the summary\n"
+    "  --stdin             read one command per line from standard input as one\n"
+    "                      batch; blank lines are skipped\n"
+    "  --                  end of options: what follows are commands\n"
+    "context options (check and hook):\n"
+    "  --cwd DIR           directory the commands would run in\n"
+    "  --project-root DIR  root of the project they belong to\n"
+    "  --home DIR          the user's home directory\n"
+    "  --protect PATH      a path that is off limits (repeatable)\n"
+    "  --shell bash|zsh    dialect of the commands (default bash)\n"
+    "\n"
+    "Without context options a command is judged without a context, which\n"
+    "scores targets slightly higher. Colour is used only when standard output\n"
+    "is a terminal and NO_COLOR is unset or empty.\n"
+    "\n"
+    "Exit status of check: 0 every command is safe, 1 the worst is risky,\n"
+    "2 one is blocked, 64 usage error, 70 internal error, 74 input/output error.\n"
+    "hook exits 0 with its decision on standard output, 1 on a bad payload.\n";
+
+int usage_error(std::string_view message, std::string_view sub = {}) {
+  report(std::string(message) + " (try 'corvane --help')", sub);
+  return kExitUsage;
+}
+
+// Splits standard input into commands, one per line. The newline (and only
+// the newline) is removed so that a stray carriage return stays visible to
+// the engine; lines of nothing but spaces and tabs are skipped.
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    const std::string_view line = text.substr(0, nl);
+    if (line.find_first_not_of(" \t") != std::string_view::npos) lines.emplace_back(line);
+    if (nl == std::string_view::npos) break;
+    text.remove_prefix(nl + 1);
   }
-  for (int i = 1; i < argc; ++i) {
-    auto result = corvane::classify(argv[i], nullptr);
-    if (!result) {
-      std::fprintf(stderr, "corvane: %s\n", result.fault().message.c_str());
-      return 70;
+  return lines;
+}
+
+bool print_results(const std::vector<AnalysisResult>& results, bool json) {
+  const bool colour = !json && use_colour();
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const std::string text = json ? to_json(results[i]) + "\n" : render_summary(results[i], colour);
+    if (!json && i > 0 && !write_stdout("\n")) return false;
+    if (!write_stdout(text)) return false;
+  }
+  return flush_stdout();
+}
+
+// Classifies the commands as one batch (the rule file is read once) and
+// prints them. Returns the exit status for a failure, or nothing.
+std::optional<int> classify_and_print(const std::vector<std::string>& commands,
+                                      const ContextOptions& options, bool json,
+                                      std::vector<AnalysisResult>& results) {
+  const ClassifyContext ctx = options.to_context();
+  auto outcome = corvane::classify_batch(commands, options.any() ? &ctx : nullptr);
+  if (!outcome) {
+    report(outcome.fault().message);
+    return kExitSoftware;
+  }
+  results = std::move(outcome).value();
+  if (!print_results(results, json)) {
+    report("cannot write standard output");
+    return kExitIo;
+  }
+  return std::nullopt;
+}
+
+int run_check(std::span<const std::string_view> args) {
+  constexpr std::string_view sub = "check";
+  Options options;
+  std::string error;
+  if (!parse_options(Subcommand::Check, args, options, error)) return usage_error(error, sub);
+  if (options.help) return write_stdout(kUsage) ? 0 : kExitIo;
+  if (options.from_stdin && !options.commands.empty()) {
+    return usage_error("--stdin and COMMAND arguments cannot be combined", sub);
+  }
+  if (!options.from_stdin && options.commands.empty()) {
+    return usage_error("no command given (pass COMMAND... or --stdin)", sub);
+  }
+  if (options.from_stdin) {
+    const std::optional<std::string> text = read_stdin(error);
+    if (!text) {
+      report(error, sub);
+      return kExitIo;
     }
-    std::string json = corvane::to_json(result.value());
-    json.push_back('\n');
-    std::fwrite(json.data(), 1, json.size(), stdout);
+    options.commands = split_lines(*text);
   }
+  std::vector<AnalysisResult> results;
+  if (auto failed = classify_and_print(options.commands, options.context, options.json, results)) {
+    return *failed;
+  }
+  return exit_status(results);
+}
+
+int run_plain(std::span<const std::string_view> args) {
+  const std::vector<std::string> commands(args.begin(), args.end());
+  std::vector<AnalysisResult> results;
+  if (auto failed = classify_and_print(commands, {}, true, results)) return *failed;
   return 0;
+}
+
+int dispatch(std::span<const std::string_view> args) {
+  if (args.empty()) return usage_error("no command given");
+  const std::string_view first = args.front();
+  if (first == "--help" || first == "-h") return write_stdout(kUsage) ? 0 : kExitIo;
+  if (first == "--version") {
+    return write_stdout("corvane " + std::string(corvane::version()) + "\n") ? 0 : kExitIo;
+  }
+  if (first == "check") return run_check(args.subspan(1));
+  if (first == "hook") return run_hook(args.subspan(1));
+  if (first.size() > 1 && first.starts_with('-')) {
+    return usage_error("unknown option '" + printable(first) + "' (options follow a subcommand: corvane check --json ...)");
+  }
+  return run_plain(args);
+}
+
+}  // namespace
+}  // namespace corvane::cli
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  try {
+    return corvane::cli::dispatch(args);
+  } catch (const std::bad_alloc&) {
+    corvane::cli::report("out of memory");
+    return corvane::cli::kExitSoftware;
+  }
 }

@@ -1,0 +1,90 @@
+// Pieces of the command-line program build/corvane shared by its units:
+// exit statuses, the context options, bounded input, output and rendering.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "types.h"
+
+namespace corvane::cli {
+
+// Exit statuses. 0, 1 and 2 are verdicts (safe, risky, blocked); the others
+// follow sysexits.h so that scripts can tell a verdict from a failure.
+inline constexpr int kExitSafe = 0;
+inline constexpr int kExitRisky = 1;
+inline constexpr int kExitBlocked = 2;
+inline constexpr int kExitUsage = 64;     // EX_USAGE
+inline constexpr int kExitSoftware = 70;  // EX_SOFTWARE: the engine reported a fault
+inline constexpr int kExitIo = 74;        // EX_IOERR: standard input or output failed
+
+// Standard input is read whole, so a hostile or runaway producer must not be
+// able to make us hold more than this.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{16} << 20;
+
+// What the caller said about where the commands would run. Nothing set means
+// "no context", which the engine treats differently from an empty context.
+struct ContextOptions {
+  std::optional<std::string> cwd;
+  std::optional<std::string> project_root;
+  std::optional<std::string> home_dir;
+  std::vector<std::string> protected_paths;
+  std::optional<ShellKind> shell;
+
+  bool any() const noexcept {
+    return cwd || project_root || home_dir || !protected_paths.empty() || shell;
+  }
+  ClassifyContext to_context() const;
+};
+
+// Result of parsing one subcommand's arguments.
+struct Options {
+  ContextOptions context;
+  bool json = false;
+  bool from_stdin = false;
+  bool help = false;
+  std::vector<std::string> commands;
+};
+
+// Which options a subcommand accepts.
+enum class Subcommand : unsigned char { Check, Hook };
+
+// Parses `args` (the words after the subcommand). Returns false and sets
+// `error` to a one-line message on a usage error.
+bool parse_options(Subcommand sub, std::span<const std::string_view> args, Options& out,
+                   std::string& error);
+
+// Reads all of standard input. Returns nothing and sets `error` when reading
+// fails or the input exceeds kMaxInputBytes.
+std::optional<std::string> read_stdin(std::string& error);
+
+// Writes text to standard output; false when the stream has failed.
+bool write_stdout(std::string_view text);
+bool flush_stdout();
+
+// Prints "corvane: MESSAGE" (or "corvane SUB: MESSAGE") on standard error.
+void report(std::string_view message, std::string_view sub = {});
+
+// The verdict of a whole batch as an exit status: the worst decision wins.
+int exit_status(std::span<const AnalysisResult> results) noexcept;
+
+// Text safe to show on a terminal: control characters, invalid UTF-8 and the
+// invisible or direction-changing code points a command could use to hide
+// what it does are shown as escapes (\n, \x1b, \u{202e}).
+std::string printable(std::string_view text);
+
+// Whether the readable summary should carry ANSI colours: only when standard
+// output is a terminal and NO_COLOR is unset or empty.
+bool use_colour();
+
+// The readable summary of one result, ending with a newline.
+std::string render_summary(const AnalysisResult& result, bool colour);
+
+// `corvane hook`: the pre-tool-use hook of coding agents.
+int run_hook(std::span<const std::string_view> args);
+
+}  // namespace corvane::cli
