@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ void register_all() {
                                  [l](benchmark::State& s) { for (auto _ : s) classify_only(l); });
   }
 
-  auto lines = std::make_shared<std::vector<std::string>>(corpus());
+  const auto lines = std::make_shared<std::vector<std::string>>(corpus());
   if (!lines->empty()) {
     // One iteration is the whole corpus; the per-line figure is the counter.
     // One iteration is the whole corpus; the report divides by "lines".
