@@ -1,5 +1,6 @@
 #include "rules/capabilities.h"
 
+#include <algorithm>
 #include <array>
 
 #include "text.h"
@@ -95,15 +96,28 @@ consteval bool rows_well_formed() {
 }
 static_assert(rows_well_formed());
 
+// Row indices in name order, for a binary search; names are unique.
+constexpr auto kByName = [] {
+  std::array<std::uint8_t, std::size(kCapabilities)> order{};
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint8_t>(i);
+  std::sort(order.begin(), order.end(), [](std::uint8_t a, std::uint8_t b) {
+    return kCapabilities[a].binary < kCapabilities[b].binary;
+  });
+  return order;
+}();
+
 }  // namespace
 
 std::span<const CapabilityEntry> capability_table() noexcept { return kCapabilities; }
 
 std::vector<BinaryCapability> lookup_capabilities(std::string_view executable) {
   const std::string_view key = text::base_name(executable);
-  for (const CapabilityEntry& e : capability_table())
-    if (e.binary == key) return {e.capabilities.begin(), e.capabilities.end()};
-  return {};
+  const auto it = std::lower_bound(kByName.begin(), kByName.end(), key, [](std::uint8_t row, std::string_view k) {
+    return kCapabilities[row].binary < k;
+  });
+  if (it == kByName.end() || kCapabilities[*it].binary != key) return {};
+  const CapabilityEntry& e = kCapabilities[*it];
+  return {e.capabilities.begin(), e.capabilities.end()};
 }
 
 }  // namespace corvane::rules

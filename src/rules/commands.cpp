@@ -1,5 +1,8 @@
 #include "rules/commands.h"
 
+#include <algorithm>
+#include <array>
+
 #include "text.h"
 
 namespace corvane::rules {
@@ -259,6 +262,16 @@ consteval bool names_unique() {
 }
 static_assert(names_unique());
 
+// Row indices in name order, for a binary search. Names are unique, so the row
+// found is the one a scan in table order would find.
+constexpr auto kByName = [] {
+  std::array<std::uint8_t, std::size(kCommands)> order{};
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint8_t>(i);
+  std::sort(order.begin(), order.end(),
+            [](std::uint8_t a, std::uint8_t b) { return kCommands[a].name < kCommands[b].name; });
+  return order;
+}();
+
 // A token is present when a word equals it or is the token's "name=value"
 // spelling (`--data=@f` presents "--data"). A token that already ends in "="
 // (tar's "--checkpoint-action=exec=") would otherwise only match itself or a
@@ -280,9 +293,10 @@ std::span<const CommandRule> command_rules() noexcept { return kCommands; }
 
 const CommandRule* lookup_command(std::string_view executable) noexcept {
   const std::string_view key = text::base_name(executable);
-  for (const CommandRule& rule : command_rules())
-    if (rule.name == key) return &rule;
-  return nullptr;
+  const auto it = std::lower_bound(kByName.begin(), kByName.end(), key,
+                                   [](std::uint8_t row, std::string_view k) { return kCommands[row].name < k; });
+  if (it == kByName.end() || kCommands[*it].name != key) return nullptr;
+  return &kCommands[*it];
 }
 
 std::vector<FlagAnalysis> match_flag_rules(const CommandRule& rule, std::string_view segment_text) {
