@@ -76,6 +76,9 @@ struct Child {
 
 class Tree {
  public:
+  // Up to this many children, indexed access beats the cursor.
+  static constexpr std::uint32_t kIndexedChildren = 48;
+
   Tree(std::string_view input, TSNode root)
       : input_(input), input_valid_(text::is_valid_utf8(input)), cursor_(root) {}
 
@@ -96,10 +99,21 @@ class Tree {
     return text::is_valid_utf8(slice) ? std::string(slice) : std::string();
   }
 
-  // All children in order. Through a cursor: indexed child access walks from
-  // the first child every time, which is quadratic for wide nodes.
+  // All children in order. Indexed access walks from the first child on
+  // every call, so it is quadratic in the child count, but it is much cheaper
+  // per step than a tree cursor; wide nodes (long argument lists, long
+  // pipelines) go through the cursor to stay linear.
   void children(TSNode n, std::vector<Child>& out) {
     out.clear();
+    const std::uint32_t count = ts_node_child_count(n);
+    if (count == 0) return;  // leaves are most nodes
+    if (count <= kIndexedChildren) {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        TSNode child = ts_node_child(n, i);
+        out.push_back({child, ts_node_is_named(child)});
+      }
+      return;
+    }
     TSTreeCursor* c = cursor_.get();
     ts_tree_cursor_reset(c, n);
     if (!ts_tree_cursor_goto_first_child(c)) return;
@@ -110,12 +124,25 @@ class Tree {
   }
 
   void named_children(TSNode n, std::vector<TSNode>& out) {
-    std::vector<Child> all;
-    children(n, all);
     out.clear();
-    for (const Child& c : all)
-      if (c.named) out.push_back(c.node);
+    const std::uint32_t count = ts_node_named_child_count(n);
+    if (count == 0) return;
+    if (count <= kIndexedChildren) {
+      for (std::uint32_t i = 0; i < count; ++i) out.push_back(ts_node_named_child(n, i));
+      return;
+    }
+    TSTreeCursor* c = cursor_.get();
+    ts_tree_cursor_reset(c, n);
+    if (!ts_tree_cursor_goto_first_child(c)) return;
+    do {
+      TSNode child = ts_tree_cursor_current_node(c);
+      if (ts_node_is_named(child)) out.push_back(child);
+    } while (ts_tree_cursor_goto_next_sibling(c));
   }
+
+  // Scratch space for searches below one node, reused across the walk.
+  std::vector<TSNode> search_stack;
+  std::vector<TSNode> search_kids;
 
  private:
   std::string_view input_;
@@ -136,8 +163,11 @@ std::optional<ExpansionKind> expansion_of_kind(std::string_view kind) {
 
 // The first expansion node at or below `n`, depth first in child order.
 std::optional<ExpansionKind> detect_expansion_from_children(Tree& tree, TSNode n) {
-  std::vector<TSNode> stack{n};
-  std::vector<TSNode> kids;
+  if (auto k = expansion_of_kind(tree.kind(n))) return k;
+  if (ts_node_named_child_count(n) == 0) return std::nullopt;  // a plain word
+  std::vector<TSNode>& stack = tree.search_stack;
+  std::vector<TSNode>& kids = tree.search_kids;
+  stack.assign(1, n);
   while (!stack.empty()) {
     TSNode cur = stack.back();
     stack.pop_back();
@@ -149,18 +179,38 @@ std::optional<ExpansionKind> detect_expansion_from_children(Tree& tree, TSNode n
 }
 
 // Fallback when the tree shows no expansion: tests on the raw text, quotes
-// included, first match wins.
+// included, first match wins. One pass notes which characters occur.
 std::optional<ExpansionKind> expansion_from_text(std::string_view t) {
-  using text::contains;
-  if (contains(t, '`')) return ExpansionKind::CommandSubstitution;
-  if (contains(t, "$((")) return ExpansionKind::Arithmetic;
-  if (contains(t, "$(")) return ExpansionKind::CommandSubstitution;
-  if (contains(t, "${")) return ExpansionKind::Variable;
-  if (contains(t, '$') && t.size() > 1) return ExpansionKind::Variable;
+  bool backquote = false, dollar = false, star_or_question = false, bracket = false;
+  bool open_brace = false, close_brace = false, comma = false;
+  bool dollar_paren = false, dollar_paren2 = false, dollar_brace = false;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    switch (t[i]) {
+      case '`': backquote = true; break;
+      case '$':
+        dollar = true;
+        if (i + 1 < t.size() && t[i + 1] == '(') {
+          dollar_paren = true;
+          if (i + 2 < t.size() && t[i + 2] == '(') dollar_paren2 = true;
+        }
+        if (i + 1 < t.size() && t[i + 1] == '{') dollar_brace = true;
+        break;
+      case '*': case '?': star_or_question = true; break;
+      case '[': bracket = true; break;
+      case '{': open_brace = true; break;
+      case '}': close_brace = true; break;
+      case ',': comma = true; break;
+      default: break;
+    }
+  }
+  if (backquote) return ExpansionKind::CommandSubstitution;
+  if (dollar_paren2) return ExpansionKind::Arithmetic;
+  if (dollar_paren) return ExpansionKind::CommandSubstitution;
+  if (dollar_brace) return ExpansionKind::Variable;
+  if (dollar && t.size() > 1) return ExpansionKind::Variable;
   if (t.starts_with('~')) return ExpansionKind::Tilde;
-  if (contains(t, '*') || contains(t, '?')) return ExpansionKind::Glob;
-  if (contains(t, '[')) return ExpansionKind::Glob;
-  if (contains(t, '{') && contains(t, '}') && contains(t, ',')) return ExpansionKind::Brace;
+  if (star_or_question || bracket) return ExpansionKind::Glob;
+  if (open_brace && close_brace && comma) return ExpansionKind::Brace;
   return std::nullopt;
 }
 
