@@ -39,24 +39,24 @@ void add_unique(std::vector<RiskFactor>& factors, RiskFactor f) {
 
 }  // namespace
 
-CommandAnalysis analyze_segment(const CommandSegment& segment, const ClassifyContext* ctx,
+CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
                                 ShellKind shell, std::span<const ParseWarning> warnings) {
   CommandAnalysis a;
-  a.command = segment.text;
-  a.executable = segment.executable;
+  a.command = std::move(segment.text);
+  a.executable = std::move(segment.executable);
+  const std::string_view text = a.command;
 
   // Command rule, and capabilities looked up independently with the same key.
-  const rules::CommandRule* rule =
-      segment.executable ? rules::lookup_command(*segment.executable) : nullptr;
+  const rules::CommandRule* rule = a.executable ? rules::lookup_command(*a.executable) : nullptr;
   if (rule != nullptr) {
     a.intent = {rule->intent};
     a.reversibility = rule->reversibility;
-    a.flags = rules::match_flag_rules(*rule, segment.text);
+    a.flags = rules::match_flag_rules(*rule, text);
   } else {
     a.intent = {Intent::Execute};
     a.reversibility = Reversibility::HardToReverse;
   }
-  if (segment.executable) a.capabilities = rules::lookup_capabilities(*segment.executable);
+  if (a.executable) a.capabilities = rules::lookup_capabilities(*a.executable);
 
   // Targets: path-like arguments, then every non-empty redirection target.
   auto add_target = [&](const std::string& path) {
@@ -70,10 +70,10 @@ CommandAnalysis analyze_segment(const CommandSegment& segment, const ClassifyCon
 
   // Risk factors: flags (repeats kept), detectors, then the line's warnings.
   for (const FlagAnalysis& f : a.flags) a.risk_factors.push_back(f.risk_factor);
-  for (const auto& m : rules::matching_patterns(rules::injection_rules(), segment.text))
+  for (const auto& m : rules::matching_patterns(rules::injection_rules(), text))
     add_unique(a.risk_factors, m.risk_factor);
   if (shell == ShellKind::Zsh) {
-    for (const auto& m : rules::matching_patterns(rules::zsh_rules(), segment.text))
+    for (const auto& m : rules::matching_patterns(rules::zsh_rules(), text))
       add_unique(a.risk_factors, m.risk_factor);
   }
   for (const ParseWarning& w : warnings) {

@@ -11,7 +11,9 @@ namespace corvane {
 
 // Every field filled in except the score, which is left at 0 for the scorer.
 // `warnings` are those of the whole line; the same list goes to every segment.
-CommandAnalysis analyze_segment(const CommandSegment& segment, const ClassifyContext* ctx,
+// The segment is taken by value so that a caller done with it can move its
+// texts into the analysis.
+CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
                                 ShellKind shell, std::span<const ParseWarning> warnings);
 
 }  // namespace corvane

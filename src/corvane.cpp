@@ -86,8 +86,8 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
 
   std::vector<CommandAnalysis> subs;
   subs.reserve(parsed.segments.size());
-  for (const CommandSegment& seg : parsed.segments)
-    subs.push_back(analyze_segment(seg, ctx, shell, parsed.warnings));
+  for (CommandSegment& seg : parsed.segments)
+    subs.push_back(analyze_segment(std::move(seg), ctx, shell, parsed.warnings));
   for (CommandAnalysis& a : subs) score_command(a, ctx);
   if (config != nullptr) apply_overrides(subs, *config);
 

@@ -106,34 +106,36 @@ void score_command(CommandAnalysis& a, const ClassifyContext* ctx) {
 }
 
 std::string generate_reason(const CommandAnalysis& a) {
-  std::vector<std::string> parts;
-  parts.emplace_back(a.intent.empty() ? std::string_view("Unknown operation")
+  // The first part, then ": ", then the other parts joined by ", ".
+  std::string reason(a.intent.empty() ? std::string_view("Unknown operation")
                                       : kIntentPhrase[static_cast<std::size_t>(a.intent.front())]);
+  bool first = true;
+  auto add = [&](std::string_view part, std::string_view path = {}, std::string_view close = {}) {
+    reason += first ? ": " : ", ";
+    first = false;
+    reason += part;
+    reason += path;
+    reason += close;
+  };
   for (const Target& t : a.targets) {
     if (!t.path) continue;
     const std::string& path = *t.path;
     switch (t.scope) {
-      case TargetScope::System: parts.push_back("targeting system path " + path); break;
-      case TargetScope::Home: parts.emplace_back("targeting home directory"); break;
-      case TargetScope::Root: parts.emplace_back("targeting filesystem root"); break;
+      case TargetScope::System: add("targeting system path ", path); break;
+      case TargetScope::Home: add("targeting home directory"); break;
+      case TargetScope::Root: add("targeting filesystem root"); break;
       default: break;
     }
     switch (t.sensitivity) {
-      case Sensitivity::System: parts.push_back("accessing system file (" + path + ")"); break;
-      case Sensitivity::Secrets: parts.push_back("accessing secrets (" + path + ")"); break;
-      case Sensitivity::Protected: parts.push_back("accessing protected path (" + path + ")"); break;
+      case Sensitivity::System: add("accessing system file (", path, ")"); break;
+      case Sensitivity::Secrets: add("accessing secrets (", path, ")"); break;
+      case Sensitivity::Protected: add("accessing protected path (", path, ")"); break;
       default: break;
     }
   }
   for (RiskFactor f : a.risk_factors) {
     const std::string_view phrase = kRiskFactorPhrase[static_cast<std::size_t>(f)];
-    if (!phrase.empty()) parts.emplace_back(phrase);
-  }
-
-  std::string reason = std::move(parts.front());
-  for (std::size_t i = 1; i < parts.size(); ++i) {
-    reason += i == 1 ? ": " : ", ";
-    reason += parts[i];
+    if (!phrase.empty()) add(phrase);
   }
   return reason;
 }
