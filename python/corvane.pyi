@@ -120,7 +120,8 @@ class AnalysisResult(TypedDict):
 
 # ---------------------------------------------------------------------------
 # The caller's context. Every key is optional; at run time unknown keys and
-# values of another type are ignored, and any shell but "zsh" means bash.
+# values of another type are ignored (a str as protected_paths too), and any
+# shell but "zsh" means bash.
 
 class ClassifyContext(TypedDict, total=False):
     cwd: str
