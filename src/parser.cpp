@@ -3,6 +3,7 @@
 #include <tree_sitter/api.h>
 
 #include <charconv>
+#include <deque>
 #include <limits>
 #include <memory>
 
@@ -144,10 +145,44 @@ class Tree {
   std::vector<TSNode> search_stack;
   std::vector<TSNode> search_kids;
 
+  // A node's child list held in a pooled vector, so that extracting a command
+  // does not allocate a fresh list per node. Lists nest only as deep as the
+  // extraction functions call each other (a handful), never with the input.
+  template <typename T>
+  class Pooled {
+   public:
+    template <typename Fill>
+    Pooled(std::deque<std::vector<T>>& pool, std::size_t& depth, Fill&& fill) : depth_(depth) {
+      if (depth_ == pool.size()) pool.emplace_back();  // deque: references stay valid
+      list_ = &pool[depth_++];
+      fill(*list_);
+    }
+    ~Pooled() { --depth_; }
+    Pooled(const Pooled&) = delete;
+    Pooled& operator=(const Pooled&) = delete;
+    const std::vector<T>& operator*() const noexcept { return *list_; }
+    const std::vector<T>* operator->() const noexcept { return list_; }
+
+   private:
+    std::size_t& depth_;
+    std::vector<T>* list_;
+  };
+
+  Pooled<Child> children_of(TSNode n) {
+    return {child_pool_, child_depth_, [&](std::vector<Child>& v) { children(n, v); }};
+  }
+  Pooled<TSNode> named_children_of(TSNode n) {
+    return {named_pool_, named_depth_, [&](std::vector<TSNode>& v) { named_children(n, v); }};
+  }
+
  private:
   std::string_view input_;
   bool input_valid_;
   Cursor cursor_;
+  std::deque<std::vector<Child>> child_pool_;
+  std::deque<std::vector<TSNode>> named_pool_;
+  std::size_t child_depth_ = 0;
+  std::size_t named_depth_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -234,9 +269,8 @@ Argument make_argument(Tree& tree, TSNode n) {
     arg.quote = QuoteKind::Heredoc;
   } else if (kind == "concatenation") {
     // The last quoted part decides.
-    std::vector<TSNode> parts;
-    tree.named_children(n, parts);
-    for (TSNode part : parts) {
+    const auto parts = tree.named_children_of(n);
+    for (TSNode part : *parts) {
       if (auto q = quote_of_kind(tree.kind(part))) {
         arg.quoted = true;
         arg.quote = *q;
@@ -267,9 +301,8 @@ std::optional<Redirection> extract_redirection(Tree& tree, TSNode n) {
   if (kind != "file_redirect") return std::nullopt;
 
   Redirection r{std::string(), std::nullopt, RedirectKind::Output};
-  std::vector<Child> kids;
-  tree.children(n, kids);
-  for (const Child& c : kids) {
+  const auto kids = tree.children_of(n);
+  for (const Child& c : *kids) {
     const std::string_view k = tree.kind(c.node);
     if (!c.named) {
       if (k == "<" || k == "<&") r.kind = RedirectKind::Input;
@@ -291,9 +324,8 @@ bool is_redirect_kind(std::string_view k) {
 std::optional<Assignment> extract_assignment(Tree& tree, TSNode n) {
   if (tree.kind(n) != "variable_assignment") return std::nullopt;
   Assignment a;
-  std::vector<TSNode> kids;
-  tree.named_children(n, kids);
-  for (TSNode c : kids) {
+  const auto kids = tree.named_children_of(n);
+  for (TSNode c : *kids) {
     if (tree.kind(c) == "variable_name") a.name = tree.text(c);
     else a.value = tree.text(c);
   }
@@ -313,9 +345,9 @@ CommandSegment fresh_segment(std::string text) {
 
 CommandSegment extract_command(Tree& tree, TSNode n) {
   CommandSegment seg = fresh_segment(tree.text(n));
-  std::vector<Child> kids;
-  tree.children(n, kids);
-  for (const Child& c : kids) {
+  const auto kids = tree.children_of(n);
+  seg.arguments.reserve(kids->size());
+  for (const Child& c : *kids) {
     const std::string_view k = tree.kind(c.node);
     if (k == "command_name") {
       seg.executable = tree.text(c.node);
@@ -332,9 +364,8 @@ CommandSegment extract_command(Tree& tree, TSNode n) {
 
 CommandSegment extract_redirected_statement(Tree& tree, TSNode n) {
   CommandSegment seg = fresh_segment(tree.text(n));
-  std::vector<Child> kids;
-  tree.children(n, kids);
-  for (const Child& c : kids) {
+  const auto kids = tree.children_of(n);
+  for (const Child& c : *kids) {
     const std::string_view k = tree.kind(c.node);
     if (k == "command") {
       CommandSegment piece = extract_command(tree, c.node);
@@ -388,9 +419,8 @@ CommandSegment extract_any_command(Tree& tree, TSNode n) {
 CommandSegment merge_subshell(Tree& tree, TSNode n) {
   CommandSegment seg = fresh_segment(tree.text(n));
   seg.in_subshell = true;
-  std::vector<TSNode> kids;
-  tree.named_children(n, kids);
-  for (TSNode c : kids) {
+  const auto kids = tree.named_children_of(n);
+  for (TSNode c : *kids) {
     const std::string_view k = tree.kind(c);
     if (k != "list" && k != "command" && k != "pipeline" && k != "redirected_statement") continue;
     CommandSegment piece = extract_any_command(tree, c);
