@@ -65,8 +65,8 @@ void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
   std::size_t run = 0;  // start of the pending run of bytes copied verbatim
   for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') [[likely]] continue;
     out.append(text.data() + run, i - run);
     run = i + 1;
     switch (c) {
@@ -95,10 +95,12 @@ class Json {
  public:
   explicit Json(std::string& out) : out_(out) {}
 
+  // Keys are the record's own field names: plain ASCII, never escaped.
   void key(std::string_view k) {
     comma();
-    append_json_string(out_, k);
-    out_.push_back(':');
+    out_.push_back('"');
+    out_.append(k);
+    out_ += "\":";
     fresh_ = true;  // the value that follows needs no comma
   }
   void begin_object() { comma(); out_.push_back('{'); fresh_ = true; }
@@ -119,8 +121,15 @@ class Json {
   void optional_string(const std::optional<std::string>& s) {
     if (s) string(*s); else null();
   }
+  // Spellings are plain lower-case ASCII, never escaped.
   template <typename E>
-  void enum_value(E v) { string(to_string(v)); }
+  void enum_value(E v) {
+    comma();
+    out_.push_back('"');
+    out_.append(to_string(v));
+    out_.push_back('"');
+    fresh_ = false;
+  }
   template <typename E>
   void enum_array(const std::vector<E>& values) {
     begin_array();
