@@ -14,7 +14,7 @@ FUZZ_SECONDS ?= 60
 
 CMAKE_FLAGS = -G Ninja -DPython_EXECUTABLE=$(PYTHON)
 
-.PHONY: all bootstrap build demo test test-native test-python test-asan bench fuzz fuzz-smoke corpus clean
+.PHONY: all bootstrap build demo test test-asan bench soak fuzz fuzz-smoke clean
 
 all: build
 
@@ -60,6 +60,10 @@ bench: bootstrap
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=ON -DCORVANE_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	CORVANE_BENCH_BUILD=$(BENCH_BUILD) $(PYTHON) bench/run.py
+
+# A million calls in one process: resident memory must stay flat.
+soak: build
+	CORVANE_BUILD=$(BUILD) $(PYTHON) bench/soak.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
