@@ -4,6 +4,7 @@
 #include <unicode/ustring.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace corvane::text {
 
@@ -29,14 +30,29 @@ Utf8Char decode_utf8(std::string_view s, std::size_t pos) noexcept {
   return {cp, len, true};
 }
 
+namespace {
+
+// Whether the eight bytes at `i` (there must be that many) are all ASCII: a
+// word at a time, as most text is.
+bool ascii_word_at(std::string_view s, std::size_t i) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, s.data() + i, sizeof word);
+  return (word & 0x8080808080808080) == 0;
+}
+
+}  // namespace
+
 bool is_ascii(std::string_view s) noexcept {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  std::size_t i = 0;
+  while (s.size() - i >= 8 && ascii_word_at(s, i)) i += 8;
+  for (; i < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
   return true;
 }
 
 bool is_valid_utf8(std::string_view s) noexcept {
   for (std::size_t i = 0; i < s.size();) {
+    if (s.size() - i >= 8 && ascii_word_at(s, i)) { i += 8; continue; }
     if (static_cast<unsigned char>(s[i]) < 0x80) { ++i; continue; }
     Utf8Char c = decode_utf8(s, i);
     if (!c.valid) return false;
@@ -131,31 +147,40 @@ std::string to_lower(std::string_view s) {
   return out;
 }
 
+namespace {
+
+// The byte length of the character at `i` and whether it is White_Space.
+struct CharAt {
+  std::size_t len;
+  bool space;
+};
+constexpr std::uint64_t kAsciiWhiteSpace = (std::uint64_t{1} << ' ') | (std::uint64_t{1} << '\t') |
+                                            (std::uint64_t{1} << '\n') | (std::uint64_t{1} << '\v') |
+                                            (std::uint64_t{1} << '\f') | (std::uint64_t{1} << '\r');
+
+CharAt char_at(std::string_view s, std::size_t i) noexcept {
+  const auto b = static_cast<unsigned char>(s[i]);
+  if (b <= ' ') return {1, ((kAsciiWhiteSpace >> b) & 1) != 0};
+  if (b < 0x80) return {1, false};
+  const Utf8Char c = decode_utf8(s, i);
+  return {c.len, c.valid && is_white_space(c.cp)};
+}
+
+}  // namespace
+
 std::vector<std::string_view> split_words(std::string_view s) {
   std::vector<std::string_view> words;
-  std::size_t start = 0;
-  bool in_word = false;
-  for (std::size_t i = 0; i < s.size();) {
-    std::size_t len = 1;
-    bool space;
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-      space = b == ' ' || (b >= '\t' && b <= '\r');
-    } else {
-      Utf8Char c = decode_utf8(s, i);
-      len = c.len;
-      space = c.valid && is_white_space(c.cp);
-    }
-    if (space) {
-      if (in_word) words.push_back(s.substr(start, i - start));
-      in_word = false;
-    } else if (!in_word) {
-      in_word = true;
-      start = i;
-    }
-    i += len;
+  // Most texts have a handful of words: one allocation instead of several.
+  if (!s.empty()) words.reserve(std::min<std::size_t>(s.size() / 2 + 1, 16));
+  std::size_t i = 0;
+  while (true) {
+    CharAt c{};
+    while (i < s.size() && (c = char_at(s, i)).space) i += c.len;
+    if (i == s.size()) break;
+    const std::size_t start = i;
+    while (i < s.size() && !(c = char_at(s, i)).space) i += c.len;
+    words.push_back(s.substr(start, i - start));
   }
-  if (in_word) words.push_back(s.substr(start));
   return words;
 }
 

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +53,77 @@ bool starts_or_follows_space(std::string_view s) noexcept {
     if (s[at - 1] == ' ') return true;
   return false;
 }
+
+// A set of bytes in which the ASCII bytes are told apart and every other
+// byte counts as one and the same member. A rule row names the bytes of which
+// any text it can match holds at least one; a text's own set is collected in
+// one pass, and a row none of whose bytes the text holds is passed over
+// without running its test.
+namespace detail {
+// Table loads instead of shifts and tests in a per-byte loop: a byte from
+// `first` to `first` + 63 maps to its own bit, every other byte to none.
+constexpr std::array<std::uint64_t, 256> byte_bits_from(unsigned first) noexcept {
+  std::array<std::uint64_t, 256> table{};
+  for (unsigned b = first; b < first + 64; ++b) table[b] = std::uint64_t{1} << (b - first);
+  return table;
+}
+inline constexpr std::array<std::uint64_t, 256> kByteBitFrom00 = byte_bits_from(0x00);
+inline constexpr std::array<std::uint64_t, 256> kByteBitFrom40 = byte_bits_from(0x40);
+}  // namespace detail
+
+class ByteSet {
+ public:
+  constexpr ByteSet() = default;
+  // The bytes that occur in `s`.
+  constexpr explicit ByteSet(std::string_view s) noexcept {
+    std::uint64_t low = 0, high = 0, other = 0;
+    for (char c : s) {
+      const auto b = static_cast<unsigned char>(c);
+      low |= kLowBit[b];
+      high |= kHighBit[b];
+      other |= b;
+    }
+    low_ = low;
+    high_ = high;
+    non_ascii_ = other >> 7;
+  }
+  // Every byte from `first` to `last`, both included.
+  static constexpr ByteSet range(unsigned char first, unsigned char last) noexcept {
+    ByteSet set;
+    for (unsigned b = first; b <= last; ++b) set.insert(static_cast<unsigned char>(b));
+    return set;
+  }
+  static constexpr ByteSet non_ascii() noexcept { return range(0x80, 0xFF); }
+  static constexpr ByteSet all() noexcept { return range(0x00, 0xFF); }
+
+  constexpr void insert(unsigned char b) noexcept {
+    low_ |= kLowBit[b];
+    high_ |= kHighBit[b];
+    non_ascii_ |= b >> 7;
+  }
+  constexpr bool contains(unsigned char b) const noexcept {
+    return ((low_ & kLowBit[b]) | (high_ & kHighBit[b]) | (non_ascii_ & (b >> 7))) != 0;
+  }
+  constexpr bool empty() const noexcept { return (low_ | high_ | non_ascii_) == 0; }
+  constexpr bool intersects(const ByteSet& other) const noexcept {
+    return ((low_ & other.low_) | (high_ & other.high_) | (non_ascii_ & other.non_ascii_)) != 0;
+  }
+  friend constexpr ByteSet operator|(ByteSet a, const ByteSet& b) noexcept {
+    a.low_ |= b.low_;
+    a.high_ |= b.high_;
+    a.non_ascii_ |= b.non_ascii_;
+    return a;
+  }
+  friend constexpr bool operator==(const ByteSet&, const ByteSet&) = default;
+
+ private:
+  static constexpr const auto& kLowBit = detail::kByteBitFrom00;
+  static constexpr const auto& kHighBit = detail::kByteBitFrom40;
+
+  std::uint64_t low_ = 0;
+  std::uint64_t high_ = 0;
+  std::uint64_t non_ascii_ = 0;  // 1 when any byte from 0x80 up is a member
+};
 
 // The text after the last "/", or the whole text when it has none.
 inline std::string_view base_name(std::string_view path) noexcept {

@@ -1,5 +1,6 @@
 #include "rules/injection.h"
 
+#include <algorithm>
 #include <array>
 
 #include "text.h"
@@ -77,54 +78,93 @@ constexpr std::array<std::string_view, 28> kPipeTargets = {
     "|bash", "|sh", "|zsh", "|fish", "|ksh", "|csh", "|tcsh", "|dash", "|python",
     "|python3", "|perl", "|ruby", "|node", "|nodejs"};
 
+constexpr std::size_t kLongestPipeTarget = [] {
+  std::size_t longest = 0;
+  for (std::string_view target : kPipeTargets) longest = std::max(longest, target.size());
+  return longest;
+}();
+
 // Case-insensitive with full Unicode lower-casing, so "| \u212Ash" (Kelvin
 // sign) is "| ksh". Lower-casing never makes or removes a bar, so text
-// without one is done at once; ASCII text is lowered byte-wise.
+// without one is done at once. ASCII text lowers byte for byte, so there the
+// few bytes from each bar on are lowered and compared with the targets
+// instead of lowering a copy of the whole text.
 bool pipe_to_shell(std::string_view t) {
-  if (!contains(t, '|')) return false;
+  auto bar = t.find('|');
+  if (bar == std::string_view::npos) return false;
+  if (text::is_ascii(t)) {
+    for (; bar != std::string_view::npos; bar = t.find('|', bar + 1)) {
+      std::array<char, kLongestPipeTarget> window;
+      const std::size_t n = std::min(window.size(), t.size() - bar);
+      for (std::size_t i = 0; i < n; ++i) {
+        const char c = t[bar + i];
+        window[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+      }
+      for (std::string_view target : kPipeTargets) {
+        if (target.size() > n) continue;
+        std::size_t i = 0;
+        while (i < target.size() && target[i] == window[i]) ++i;
+        if (i == target.size()) return true;
+      }
+    }
+    return false;
+  }
   const std::string lower = text::to_lower(t);
   for (std::string_view target : kPipeTargets)
     if (contains(lower, target)) return true;
   return false;
 }
 
+// Trigger sets for the table's last column: bytes of which every text the
+// row matches holds at least one. Pick a rare one; any byte of a needle will do.
+using text::ByteSet;
+consteval ByteSet on(std::string_view bytes) { return ByteSet(bytes); }
+constexpr ByteSet kNul = ByteSet::range(0x00, 0x00);
+constexpr ByteSet kNonAscii = ByteSet::non_ascii();
+constexpr ByteSet kControlBytes =
+    ByteSet::range(0x00, 0x08) | ByteSet::range(0x0E, 0x1F) | ByteSet::range(0x7F, 0x7F);
+
 using RF = RiskFactor;
 
 constexpr std::array<PatternRule, 26> kInjectionRules = {{
-    {"command_substitution_dollar", "$() command substitution", contains_any<"$(">, 40, RF::CommandSubstitution},
-    {"command_substitution_backtick", "Backtick command substitution", contains_any<"`">, 40, RF::CommandSubstitution},
-    {"process_substitution_in", "<() process substitution", contains_any<"<(">, 45, RF::ProcessSubstitution},
-    {"process_substitution_out", ">() process substitution", contains_any<">(">, 45, RF::ProcessSubstitution},
-    {"parameter_expansion", "${} parameter expansion", contains_any<"${">, 35, RF::ShellInjection},
-    {"ifs_injection", "IFS variable manipulation", contains_any<"$IFS", "${IFS">, 50, RF::ShellInjection},
-    {"arithmetic_expansion", "Arithmetic expansion", contains_any<"$((">, 30, RF::ShellInjection},
-    {"unicode_whitespace", "Non-ASCII whitespace (obfuscation)", unusual_white_space, 45, RF::ShellInjection},
-    {"control_characters", "Control characters in command", control_byte, 45, RF::ShellInjection},
-    {"carriage_return", "Carriage return (misparsing risk)", contains_any<"\r">, 40, RF::ShellInjection},
-    {"ansi_c_quoting", "ANSI-C quoting (can encode arbitrary bytes)", contains_any<"$'", "$\"">, 35, RF::ObfuscatedCommand},
-    {"escaped_semicolon", "Escaped semicolon", contains_any<"\\;">, 25, RF::ShellInjection},
-    {"escaped_pipe", "Escaped pipe", contains_any<"\\|">, 25, RF::ShellInjection},
-    {"escaped_ampersand", "Escaped ampersand", contains_any<"\\&">, 25, RF::ShellInjection},
-    {"brace_expansion", "Brace expansion", brace_list, 20, RF::ShellInjection},
-    {"proc_environ_access", "Process environment access", proc_environ, 50, RF::SecretsExposure},
-    {"dev_tcp_udp", "Bash /dev/tcp or /dev/udp network access", contains_any<"/dev/tcp/", "/dev/udp/">, 55, RF::NetworkExfiltration},
-    {"base64_pipe", "Base64 encoding in pipeline (potential obfuscation)", base64_in_pipeline, 30, RF::ObfuscatedCommand},
-    {"eval_usage", "eval/source command usage", eval_or_source, 50, RF::CommandExecution},
-    {"dot_sourcing", "Dot-sourcing a script (. /path)", starts_or_follows_space<". /">, 50, RF::CommandExecution},
-    {"hex_escape_sequences", "Hex/unicode escape sequences (obfuscation)", contains_any<"\\x", "\\u">, 35, RF::ObfuscatedCommand},
-    {"ld_preload", "LD_PRELOAD/LD_LIBRARY_PATH injection", contains_any<"LD_PRELOAD", "LD_LIBRARY_PATH">, 55, RF::PathInjection},
-    {"path_injection", "PATH environment variable override", path_override, 50, RF::PathInjection},
-    {"history_manipulation", "Shell history manipulation", contains_any<"HISTFILE", ".bash_history", "HISTSIZE=0">, 40, RF::ShellInjection},
-    {"null_byte", "Null byte injection", nul_byte, 50, RF::ShellInjection},
-    {"pipe_to_shell", "Output piped to shell or interpreter execution", pipe_to_shell, 55, RF::PipeToExecution},
+    {"command_substitution_dollar", "$() command substitution", contains_any<"$(">, 40, RF::CommandSubstitution, on("$")},
+    {"command_substitution_backtick", "Backtick command substitution", contains_any<"`">, 40, RF::CommandSubstitution, on("`")},
+    {"process_substitution_in", "<() process substitution", contains_any<"<(">, 45, RF::ProcessSubstitution, on("<")},
+    {"process_substitution_out", ">() process substitution", contains_any<">(">, 45, RF::ProcessSubstitution, on(">")},
+    {"parameter_expansion", "${} parameter expansion", contains_any<"${">, 35, RF::ShellInjection, on("$")},
+    {"ifs_injection", "IFS variable manipulation", contains_any<"$IFS", "${IFS">, 50, RF::ShellInjection, on("F")},
+    {"arithmetic_expansion", "Arithmetic expansion", contains_any<"$((">, 30, RF::ShellInjection, on("$")},
+    {"unicode_whitespace", "Non-ASCII whitespace (obfuscation)", unusual_white_space, 45, RF::ShellInjection, on("\v\f") | kNonAscii},
+    {"control_characters", "Control characters in command", control_byte, 45, RF::ShellInjection, kControlBytes},
+    {"carriage_return", "Carriage return (misparsing risk)", contains_any<"\r">, 40, RF::ShellInjection, on("\r")},
+    {"ansi_c_quoting", "ANSI-C quoting (can encode arbitrary bytes)", contains_any<"$'", "$\"">, 35, RF::ObfuscatedCommand, on("$")},
+    {"escaped_semicolon", "Escaped semicolon", contains_any<"\\;">, 25, RF::ShellInjection, on(";")},
+    {"escaped_pipe", "Escaped pipe", contains_any<"\\|">, 25, RF::ShellInjection, on("\\")},
+    {"escaped_ampersand", "Escaped ampersand", contains_any<"\\&">, 25, RF::ShellInjection, on("&")},
+    {"brace_expansion", "Brace expansion", brace_list, 20, RF::ShellInjection, on(",")},
+    {"proc_environ_access", "Process environment access", proc_environ, 50, RF::SecretsExposure, on("v")},
+    {"dev_tcp_udp", "Bash /dev/tcp or /dev/udp network access", contains_any<"/dev/tcp/", "/dev/udp/">, 55, RF::NetworkExfiltration, on("v")},
+    {"base64_pipe", "Base64 encoding in pipeline (potential obfuscation)", base64_in_pipeline, 30, RF::ObfuscatedCommand, on("6")},
+    {"eval_usage", "eval/source command usage", eval_or_source, 50, RF::CommandExecution, on("vu")},
+    {"dot_sourcing", "Dot-sourcing a script (. /path)", starts_or_follows_space<". /">, 50, RF::CommandExecution, on(".")},
+    {"hex_escape_sequences", "Hex/unicode escape sequences (obfuscation)", contains_any<"\\x", "\\u">, 35, RF::ObfuscatedCommand, on("\\")},
+    {"ld_preload", "LD_PRELOAD/LD_LIBRARY_PATH injection", contains_any<"LD_PRELOAD", "LD_LIBRARY_PATH">, 55, RF::PathInjection, on("L")},
+    {"path_injection", "PATH environment variable override", path_override, 50, RF::PathInjection, on("H")},
+    {"history_manipulation", "Shell history manipulation", contains_any<"HISTFILE", ".bash_history", "HISTSIZE=0">, 40, RF::ShellInjection, on("H_")},
+    {"null_byte", "Null byte injection", nul_byte, 50, RF::ShellInjection, kNul},
+    {"pipe_to_shell", "Output piped to shell or interpreter execution", pipe_to_shell, 55, RF::PipeToExecution, on("|")},
 }};
 
 }  // namespace
 
 std::vector<PatternMatch> matching_patterns(std::span<const PatternRule> table, std::string_view text) {
+  // The empty text holds no byte to go by, so there every row runs.
+  const ByteSet present = text.empty() ? ByteSet::all() : ByteSet(text);
   std::vector<PatternMatch> matches;
-  for (const PatternRule& row : table)
+  for (const PatternRule& row : table) {
+    if (!row.triggers.intersects(present)) continue;
     if (row.check(text)) matches.push_back({row.id, row.risk_factor, row.weight, row.description});
+  }
   return matches;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text.h"
 #include "types.h"
 
 namespace corvane::rules {
@@ -17,6 +18,9 @@ struct PatternRule {
   bool (*check)(std::string_view text);
   std::uint8_t weight;
   RiskFactor risk_factor;
+  // Bytes of which every text that `check` accepts holds at least one; a text
+  // with none of them skips the check.
+  text::ByteSet triggers = text::ByteSet::all();
 };
 
 struct PatternMatch {

@@ -37,18 +37,45 @@ constexpr bool matches(const EscalationRule& rule, TaintSourceKind source, Taint
          (rule.encoding == Any || has_encoding);
 }
 
-}  // namespace
-
-std::span<const EscalationRule> escalation_rules() noexcept { return kEscalationRules; }
-
-const EscalationRule* find_taint_escalation(TaintSourceKind source, TaintSinkKind sink,
-                                            bool has_encoding) noexcept {
+constexpr const EscalationRule* search(TaintSourceKind source, TaintSinkKind sink,
+                                       bool has_encoding) noexcept {
   const EscalationRule* best = nullptr;
   for (const EscalationRule& rule : kEscalationRules) {
     if (!matches(rule, source, sink, has_encoding)) continue;
     if (best == nullptr || rule.bonus >= best->bonus) best = &rule;  // ">=": later row wins ties
   }
   return best;
+}
+
+// The search's answer for every source, sink and encoding, worked out when
+// the table is compiled: pipelines ask for it once per pair of segments.
+constexpr std::size_t kSourceKinds = static_cast<std::size_t>(NetworkDownload) + 1;
+constexpr std::size_t kSinkKinds = static_cast<std::size_t>(FileWrite) + 1;
+
+constexpr std::size_t answer_index(std::size_t source, std::size_t sink, bool has_encoding) noexcept {
+  return (source * kSinkKinds + sink) * 2 + (has_encoding ? 1 : 0);
+}
+
+constexpr auto kAnswers = [] {
+  std::array<const EscalationRule*, kSourceKinds * kSinkKinds * 2> answers{};
+  for (std::size_t source = 0; source < kSourceKinds; ++source)
+    for (std::size_t sink = 0; sink < kSinkKinds; ++sink)
+      for (const bool encoded : {false, true})
+        answers[answer_index(source, sink, encoded)] =
+            search(static_cast<TaintSourceKind>(source), static_cast<TaintSinkKind>(sink), encoded);
+  return answers;
+}();
+
+}  // namespace
+
+std::span<const EscalationRule> escalation_rules() noexcept { return kEscalationRules; }
+
+const EscalationRule* find_taint_escalation(TaintSourceKind source, TaintSinkKind sink,
+                                            bool has_encoding) noexcept {
+  const auto s = static_cast<std::size_t>(source);
+  const auto k = static_cast<std::size_t>(sink);
+  if (s >= kSourceKinds || k >= kSinkKinds) return search(source, sink, has_encoding);
+  return kAnswers[answer_index(s, k, has_encoding)];
 }
 
 }  // namespace corvane::rules

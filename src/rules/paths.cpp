@@ -1,6 +1,8 @@
 #include "rules/paths.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
 
 #include "text.h"
 
@@ -9,9 +11,7 @@ namespace {
 
 using S = Sensitivity;
 
-// A pattern starting with "/" is tested against the whole path, one with a
-// "/" elsewhere against the whole path (or as a plain suffix of it), and any
-// other pattern against the path's final component only.
+// Glob-like patterns; `compile` below says what each is tested against.
 constexpr SensitivePathRule kSensitivePaths[] = {
     {".env", S::Secrets, "Environment secrets"},
     {".env.*", S::Secrets, "Environment secrets variant"},
@@ -124,11 +124,100 @@ bool star_matches(std::string_view subject, std::string_view pattern) {
   return true;
 }
 
-bool rule_matches(std::string_view whole, std::string_view final_component,
-                  std::string_view pattern) {
-  if (pattern.starts_with('/')) return path_matches(whole, pattern);
-  if (text::contains(pattern, '/')) return whole.ends_with(pattern) || path_matches(whole, pattern);
-  return path_matches(final_component, pattern);
+// What a rule's pattern is tested against, and how; worked out from the
+// pattern when the table is compiled, so that a path is held against 51
+// patterns without scanning each of them for "/", "*" and "?" every time.
+enum class Scope : std::uint8_t { Whole, WholeOrSuffix, FinalComponent };
+enum class Shape : std::uint8_t {
+  Literal,       // no wildcard
+  HeadAndTail,   // "*" with nothing but stars between the first and the last
+  AnyWildcard,   // anything else: the general test
+};
+
+struct CompiledPattern {
+  Scope scope;
+  Shape shape;
+  std::string_view head;  // HeadAndTail: the text before the first "*"
+  std::string_view tail;  // HeadAndTail: the text after the last "*"
+};
+
+// A pattern starting with "/" is tested against the whole path, one with a
+// "/" elsewhere against the whole path (or as a plain suffix of it), and any
+// other pattern against the path's final component only.
+constexpr CompiledPattern compile(std::string_view pattern) {
+  const Scope scope = pattern.starts_with('/')                  ? Scope::Whole
+                      : pattern.find('/') != std::string_view::npos ? Scope::WholeOrSuffix
+                                                                    : Scope::FinalComponent;
+  const std::size_t first_star = pattern.find('*');
+  if (first_star == std::string_view::npos) {
+    const Shape shape = pattern.find('?') == std::string_view::npos ? Shape::Literal : Shape::AnyWildcard;
+    return {scope, shape, {}, {}};
+  }
+  const std::size_t last_star = pattern.rfind('*');
+  for (std::size_t i = first_star; i <= last_star; ++i)
+    if (pattern[i] != '*') return {scope, Shape::AnyWildcard, {}, {}};
+  return {scope, Shape::HeadAndTail, pattern.substr(0, first_star), pattern.substr(last_star + 1)};
+}
+
+constexpr auto kCompiledPaths = [] {
+  std::array<CompiledPattern, std::size(kSensitivePaths)> compiled{};
+  for (std::size_t i = 0; i < compiled.size(); ++i) compiled[i] = compile(kSensitivePaths[i].pattern);
+  return compiled;
+}();
+
+// A pattern whose last byte is not a wildcard only matches a subject ending
+// in that same byte, and the final component ends where the whole path does;
+// so a path is held only against the rows ending in its last byte and the
+// rows ending in a wildcard. Bit N stands for row N.
+static_assert(std::size(kSensitivePaths) <= 64);
+constexpr std::uint64_t kRowsEndingInWildcard = [] {
+  std::uint64_t rows = 0;
+  for (std::size_t row = 0; row < std::size(kSensitivePaths); ++row) {
+    const char last = kSensitivePaths[row].pattern.back();
+    if (last == '*' || last == '?') rows |= std::uint64_t{1} << row;
+  }
+  return rows;
+}();
+constexpr auto kRowsByLastByte = [] {
+  std::array<std::uint64_t, 256> rows;
+  rows.fill(kRowsEndingInWildcard);
+  for (std::size_t row = 0; row < std::size(kSensitivePaths); ++row) {
+    const char last = kSensitivePaths[row].pattern.back();
+    if (last != '*' && last != '?') rows[static_cast<unsigned char>(last)] |= std::uint64_t{1} << row;
+  }
+  return rows;
+}();
+
+// Prefix and suffix tests that look at one byte before comparing the rest:
+// most paths start and end differently from most patterns.
+bool starts_with(std::string_view s, std::string_view prefix) {
+  if (prefix.empty()) return true;
+  return s.size() >= prefix.size() && s.front() == prefix.front() && s.starts_with(prefix);
+}
+bool ends_with(std::string_view s, std::string_view suffix) {
+  if (suffix.empty()) return true;
+  return s.size() >= suffix.size() && s.back() == suffix.back() && s.ends_with(suffix);
+}
+
+// The same answers as testing the row's pattern with path_matches against the
+// subject its scope names.
+bool rule_matches(std::string_view whole, std::string_view final_component, std::size_t row) {
+  const std::string_view pattern = kSensitivePaths[row].pattern;
+  const CompiledPattern& c = kCompiledPaths[row];
+  if (c.scope == Scope::WholeOrSuffix && ends_with(whole, pattern)) return true;
+  const std::string_view subject = c.scope == Scope::FinalComponent ? final_component : whole;
+  switch (c.shape) {
+    case Shape::Literal:
+      // The pattern itself, or "/" + the pattern at the end.
+      return ends_with(subject, pattern) &&
+             (subject.size() == pattern.size() || subject[subject.size() - pattern.size() - 1] == '/');
+    case Shape::HeadAndTail:
+      return subject.size() >= c.head.size() + c.tail.size() && starts_with(subject, c.head) &&
+             ends_with(subject, c.tail);
+    case Shape::AnyWildcard:
+      break;
+  }
+  return path_matches(subject, pattern);
 }
 
 }  // namespace
@@ -148,9 +237,13 @@ std::optional<SensitivityMatch> match_sensitivity(std::string_view path) noexcep
 
   // The first matching row stands unless a later one outranks it strictly.
   std::optional<SensitivityMatch> best;
-  for (const SensitivePathRule& rule : sensitive_path_rules()) {
+  std::uint64_t candidates = whole.empty() ? kRowsEndingInWildcard
+                                           : kRowsByLastByte[static_cast<unsigned char>(whole.back())];
+  for (; candidates != 0; candidates &= candidates - 1) {  // in row order
+    const auto row = static_cast<std::size_t>(std::countr_zero(candidates));
+    const SensitivePathRule& rule = kSensitivePaths[row];
     if (best && rank(rule.sensitivity) <= rank(best->sensitivity)) continue;
-    if (rule_matches(whole, final_component, rule.pattern))
+    if (rule_matches(whole, final_component, row))
       best = SensitivityMatch{rule.sensitivity, rule.description};
   }
   return best;
