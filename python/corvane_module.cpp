@@ -283,9 +283,25 @@ PyObject* raise_fault(const corvane::Fault& fault) {
   return nullptr;
 }
 
+// The module "json", imported as an `import json` statement would: through
+// builtins.__import__ when a program has replaced it, otherwise straight
+// through the import system (the interpreter's own fast path for the
+// statement), which finds the cached module without a Python-level call.
+PyObject* import_json() {
+  Ref name(PyUnicode_InternFromString("json"));
+  if (!name) return nullptr;
+  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+  PyObject* hook = builtins != nullptr ? PyDict_GetItemString(builtins, "__import__") : nullptr;
+  const bool original = hook != nullptr && PyCFunction_Check(hook) &&
+                        PyCFunction_GET_SELF(hook) != nullptr && PyModule_Check(PyCFunction_GET_SELF(hook)) &&
+                        std::string_view(reinterpret_cast<PyCFunctionObject*>(hook)->m_ml->ml_name) == "__import__";
+  if (!original) return PyImport_Import(name.get());
+  return PyImport_ImportModuleLevelObject(name.get(), nullptr, nullptr, nullptr, 0);
+}
+
 // The JSON text read back with the interpreter's own json.loads.
 PyObject* json_loads(const std::string& json) {
-  Ref module(PyImport_ImportModule("json"));
+  Ref module(import_json());
   if (!module) return nullptr;
   Ref loads(PyObject_GetAttrString(module.get(), "loads"));
   if (!loads) return nullptr;
