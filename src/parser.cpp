@@ -80,8 +80,8 @@ class Tree {
   // Up to this many children, indexed access beats the cursor.
   static constexpr std::uint32_t kIndexedChildren = 48;
 
-  Tree(std::string_view input, TSNode root)
-      : input_(input), input_valid_(text::is_valid_utf8(input)), cursor_(root) {}
+  explicit Tree(std::string_view input)
+      : input_(input), input_valid_(text::is_valid_utf8(input)) {}
 
   std::string_view kind(TSNode n) const noexcept { return ts_node_type(n); }
 
@@ -115,8 +115,7 @@ class Tree {
       }
       return;
     }
-    TSTreeCursor* c = cursor_.get();
-    ts_tree_cursor_reset(c, n);
+    TSTreeCursor* c = cursor_at(n);
     if (!ts_tree_cursor_goto_first_child(c)) return;
     do {
       TSNode child = ts_tree_cursor_current_node(c);
@@ -132,8 +131,7 @@ class Tree {
       for (std::uint32_t i = 0; i < count; ++i) out.push_back(ts_node_named_child(n, i));
       return;
     }
-    TSTreeCursor* c = cursor_.get();
-    ts_tree_cursor_reset(c, n);
+    TSTreeCursor* c = cursor_at(n);
     if (!ts_tree_cursor_goto_first_child(c)) return;
     do {
       TSNode child = ts_tree_cursor_current_node(c);
@@ -176,9 +174,17 @@ class Tree {
   }
 
  private:
+  // The cursor for wide nodes, made on first use: most lines have none.
+  TSTreeCursor* cursor_at(TSNode n) {
+    if (!cursor_) cursor_.emplace(n);
+    TSTreeCursor* c = cursor_->get();
+    ts_tree_cursor_reset(c, n);
+    return c;
+  }
+
   std::string_view input_;
   bool input_valid_;
-  Cursor cursor_;
+  std::optional<Cursor> cursor_;
   std::deque<std::vector<Child>> child_pool_;
   std::deque<std::vector<TSNode>> named_pool_;
   std::size_t child_depth_ = 0;
@@ -576,7 +582,7 @@ ParsedCommand parse(std::string_view command) {
   if (ts_node_has_error(root))
     out.warnings.push_back({WarningKind::ParseError, "parse tree contains error nodes"});
 
-  Tree walker(command, root);
+  Tree walker(command);
   walk_program(walker, root, out.segments, out.operators);
   if (out.segments.empty()) out.segments.push_back(fresh_segment(std::string()));
   return out;

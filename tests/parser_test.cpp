@@ -224,3 +224,35 @@ TEST(Parser, InvalidUtf8NodeTextIsEmpty) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Wide nodes are read through a tree cursor, narrow ones by index; both must
+// give every child in order.
+TEST(Parser, WideAndNarrowNodesGiveTheSameChildren) {
+  for (int n : {3, 47, 48, 49, 200}) {
+    std::string line = "echo";
+    for (int i = 0; i < n; ++i) line += " a" + std::to_string(i) + (i % 7 == 0 ? "\"$x\"" : "");
+    line += " > out";
+    ParsedCommand p = parse(line);
+    ASSERT_EQ(p.segments.size(), 1u) << n;
+    const auto& args = p.segments[0].arguments;
+    ASSERT_EQ(args.size(), static_cast<std::size_t>(n)) << n;
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(args[i].text.rfind("a" + std::to_string(i), 0), 0u) << n << " " << i;
+      EXPECT_EQ(args[i].quoted, i % 7 == 0) << n << " " << i;
+    }
+    ASSERT_EQ(p.segments[0].redirections.size(), 1u);
+
+    std::string pipeline = "a0";
+    for (int i = 1; i < n; ++i) pipeline += " | a" + std::to_string(i);
+    ParsedCommand pp = parse(pipeline);
+    ASSERT_EQ(pp.segments.size(), static_cast<std::size_t>(n));
+    EXPECT_EQ(pp.operators.size(), static_cast<std::size_t>(n - 1));
+    EXPECT_EQ(pp.segments.back().executable, "a" + std::to_string(n - 1));
+  }
+}
+
+}  // namespace
+}  // namespace corvane
