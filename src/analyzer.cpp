@@ -40,7 +40,8 @@ void add_unique(std::vector<RiskFactor>& factors, RiskFactor f) {
 }  // namespace
 
 CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
-                                ShellKind shell, std::span<const ParseWarning> warnings) {
+                                ShellKind shell, std::span<const ParseWarning> warnings,
+                                std::uint8_t* detector_weight) {
   CommandAnalysis a;
   a.command = std::move(segment.text);
   a.executable = std::move(segment.executable);
@@ -70,12 +71,18 @@ CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* c
 
   // Risk factors: flags (repeats kept), detectors, then the line's warnings.
   for (const FlagAnalysis& f : a.flags) a.risk_factors.push_back(f.risk_factor);
-  for (const auto& m : rules::matching_patterns(rules::injection_rules(), text))
+  std::uint8_t weight = 0;
+  for (const auto& m : rules::matching_patterns(rules::injection_rules(), text)) {
     add_unique(a.risk_factors, m.risk_factor);
-  if (shell == ShellKind::Zsh) {
-    for (const auto& m : rules::matching_patterns(rules::zsh_rules(), text))
-      add_unique(a.risk_factors, m.risk_factor);
+    weight = std::max(weight, m.weight);
   }
+  if (shell == ShellKind::Zsh) {
+    for (const auto& m : rules::matching_patterns(rules::zsh_rules(), text)) {
+      add_unique(a.risk_factors, m.risk_factor);
+      weight = std::max(weight, m.weight);
+    }
+  }
+  if (detector_weight != nullptr) *detector_weight = weight;
   for (const ParseWarning& w : warnings) {
     switch (w.kind) {
       case WarningKind::ControlCharacters:

@@ -13,7 +13,11 @@ namespace corvane {
 // `warnings` are those of the whole line; the same list goes to every segment.
 // The segment is taken by value so that a caller done with it can move its
 // texts into the analysis.
+// When `detector_weight` is given, it receives the highest weight among the
+// detector rows that matched (0 for none): the scorer's detector term, so
+// that the driver need not run the detectors a second time.
 CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
-                                ShellKind shell, std::span<const ParseWarning> warnings);
+                                ShellKind shell, std::span<const ParseWarning> warnings,
+                                std::uint8_t* detector_weight = nullptr);
 
 }  // namespace corvane

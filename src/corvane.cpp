@@ -84,11 +84,14 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
   const ParseConfidence confidence = confidence_of(parsed);
   const ShellKind shell = shell_of(ctx);
 
+  // The analyzer hands over its detector weights so the scorer need not run
+  // the detectors again.
   std::vector<CommandAnalysis> subs;
+  std::vector<std::uint8_t> detector(parsed.segments.size());
   subs.reserve(parsed.segments.size());
-  for (CommandSegment& seg : parsed.segments)
-    subs.push_back(analyze_segment(std::move(seg), ctx, shell, parsed.warnings));
-  for (CommandAnalysis& a : subs) score_command(a, ctx);
+  for (std::size_t i = 0; i < parsed.segments.size(); ++i)
+    subs.push_back(analyze_segment(std::move(parsed.segments[i]), ctx, shell, parsed.warnings, &detector[i]));
+  for (std::size_t i = 0; i < subs.size(); ++i) score_command(subs[i], ctx, detector[i]);
   if (config != nullptr) apply_overrides(subs, *config);
 
   std::optional<PipelineFlow> flow = analyze_pipeline(subs, parsed.operators);

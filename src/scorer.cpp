@@ -71,6 +71,11 @@ int detector_term(std::string_view command, const ClassifyContext* ctx) {
 }  // namespace
 
 void score_command(CommandAnalysis& a, const ClassifyContext* ctx) {
+  score_command(a, ctx, static_cast<std::uint8_t>(detector_term(a.command, ctx)));
+}
+
+void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t detector_weight) {
+  const int detector = detector_weight;
   int intent = 0;
   for (Intent i : a.intent) intent = std::max(intent, weight(kIntentWeight, i));
 
@@ -96,7 +101,6 @@ void score_command(CommandAnalysis& a, const ClassifyContext* ctx) {
 
   const int base = intent + scope + sensitivity + flags + context +
                    weight(kReversibilityModifier, a.reversibility);
-  const int detector = detector_term(a.command, ctx);
 
   // A strong detector match on top of a strong base adds a quarter of the
   // weaker of the two; weak signals do not stack.

@@ -3,6 +3,7 @@
 #include "corvane.h"
 #include "mitre.h"
 #include "parser.h"
+#include "scorer.h"
 
 namespace corvane {
 namespace {
@@ -133,6 +134,25 @@ TEST(Driver, BatchKeepsOrder) {
   EXPECT_EQ(batch.value()[0], batch.value()[2]);
   EXPECT_EQ(batch.value()[1].score, 100);
   EXPECT_TRUE(classify_batch({}, nullptr).value().empty());
+}
+
+// The driver passes the analyzer's detector weights to the scorer instead of
+// running the detectors twice; scoring each analysis afresh must agree.
+TEST(Driver, SegmentScoresMatchAFreshScore) {
+  ClassifyContext zsh;
+  zsh.shell = ShellKind::Zsh;
+  zsh.cwd = "/w";
+  const ClassifyContext* contexts[] = {nullptr, &zsh};
+  for (const ClassifyContext* ctx : contexts) {
+    for (const char* line : {"zmodload zsh/system; echo $(id) | bash", "ls ${X} && cat /etc/passwd",
+                             "echo {a,b} `x`", "PATH=/tmp/x LD_PRELOAD=y z", "emulate sh -c 'eval x'"}) {
+      for (CommandAnalysis a : run(line, ctx).sub_commands) {
+        const std::uint8_t reported = a.score;
+        score_command(a, ctx);
+        EXPECT_EQ(a.score, reported) << line;
+      }
+    }
+  }
 }
 
 TEST(Mitre, Catalogue) {
