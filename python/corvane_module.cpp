@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <new>
 #include <optional>
 #include <string>
@@ -42,24 +43,28 @@ class Ref {
 // ---------------------------------------------------------------------------
 // Argument binding
 
+constexpr std::size_t kMaxParameters = 2;
+using Bound = std::array<PyObject*, kMaxParameters>;
+
 struct Signature {
-  const char* function;                 // e.g. "classify"
-  std::vector<const char*> parameters;  // in positional order
-  std::size_t required;                 // the first `required` are required
+  const char* function;                               // e.g. "classify"
+  std::array<const char*, kMaxParameters> parameters;  // in positional order
+  std::size_t count;                                   // parameters in use
+  std::size_t required;                                // the first `required` are required
 };
 
-const Signature kClassify{"classify", {"command", "context"}, 1};
-const Signature kRiskScore{"risk_score", {"command"}, 1};
-const Signature kRiskLevel{"risk_level", {"command"}, 1};
-const Signature kClassifyBatch{"classify_batch", {"commands", "context"}, 1};
+constexpr Signature kClassify{"classify", {"command", "context"}, 2, 1};
+constexpr Signature kRiskScore{"risk_score", {"command", nullptr}, 1, 1};
+constexpr Signature kRiskLevel{"risk_level", {"command", nullptr}, 1, 1};
+constexpr Signature kClassifyBatch{"classify_batch", {"commands", "context"}, 2, 1};
 
 // Binds positional and keyword arguments to the signature's parameters.
 // Returns false with a TypeError set on any binding error.
 bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          std::vector<PyObject*>& bound) {
-  const std::size_t total = sig.parameters.size();
+          Bound& bound) {
+  const std::size_t total = sig.count;
   const std::string name = std::string(sig.function) + "()";
-  bound.assign(total, nullptr);
+  bound.fill(nullptr);
 
   const auto given = static_cast<std::size_t>(nargs);
   if (given > total) {
@@ -332,7 +337,7 @@ PyObject* guarded(F&& body) noexcept {
 
 PyObject* py_classify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::vector<PyObject*> a;
+    Bound a;
     if (!bind(kClassify, args, nargs, kwnames, a)) return nullptr;
     std::optional<std::string> command = to_command(a[0], "command");
     if (!command) return nullptr;
@@ -346,7 +351,7 @@ PyObject* py_classify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 PyObject* py_risk_score(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::vector<PyObject*> a;
+    Bound a;
     if (!bind(kRiskScore, args, nargs, kwnames, a)) return nullptr;
     std::optional<std::string> command = to_command(a[0], "command");
     if (!command) return nullptr;
@@ -358,7 +363,7 @@ PyObject* py_risk_score(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* py_risk_level(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::vector<PyObject*> a;
+    Bound a;
     if (!bind(kRiskLevel, args, nargs, kwnames, a)) return nullptr;
     std::optional<std::string> command = to_command(a[0], "command");
     if (!command) return nullptr;
@@ -371,7 +376,7 @@ PyObject* py_risk_level(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* py_classify_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::vector<PyObject*> a;
+    Bound a;
     if (!bind(kClassifyBatch, args, nargs, kwnames, a)) return nullptr;
     std::optional<std::vector<std::string>> commands = to_commands(a[0]);
     if (!commands) return nullptr;
