@@ -132,8 +132,13 @@ class Json {
   }
   template <typename E>
   void enum_array(const std::vector<E>& values) {
+    array(values, [](Json& j, E v) { j.enum_value(v); });
+  }
+  // An array of records, each written by `write(json, item)`.
+  template <typename T, typename Write>
+  void array(const std::vector<T>& items, Write&& write) {
     begin_array();
-    for (E v : values) enum_value(v);
+    for (const T& item : items) write(*this, item);
     end_array();
   }
 
@@ -168,18 +173,20 @@ void write_analysis(Json& j, const CommandAnalysis& a) {
   j.key("command"); j.string(a.command);
   j.key("executable"); j.optional_string(a.executable);
   j.key("intent"); j.enum_array(a.intent);
-  j.key("targets");
-  j.begin_array();
-  for (const auto& t : a.targets) write_target(j, t);
-  j.end_array();
-  j.key("flags");
-  j.begin_array();
-  for (const auto& f : a.flags) write_flag(j, f);
-  j.end_array();
+  j.key("targets"); j.array(a.targets, write_target);
+  j.key("flags"); j.array(a.flags, write_flag);
   j.key("score"); j.integer(a.score);
   j.key("risk_factors"); j.enum_array(a.risk_factors);
   j.key("reversibility"); j.enum_value(a.reversibility);
   j.key("capabilities"); j.enum_array(a.capabilities);
+  j.end_object();
+}
+
+void write_mapping(Json& j, const MitreMapping& m) {
+  j.begin_object();
+  j.key("technique_id"); j.string(m.technique_id);
+  j.key("technique_name"); j.string(m.technique_name);
+  j.key("tactic"); j.string(m.tactic);
   j.end_object();
 }
 
@@ -212,10 +219,7 @@ void write_prop(Json& j, const TaintProp& p) {
 void write_flow(Json& j, const TaintFlow& f) {
   j.begin_object();
   j.key("source"); write_source(j, f.source);
-  j.key("propagators");
-  j.begin_array();
-  for (const auto& p : f.propagators) write_prop(j, p);
-  j.end_array();
+  j.key("propagators"); j.array(f.propagators, write_prop);
   j.key("sink"); write_sink(j, f.sink);
   j.key("escalation"); j.integer(f.escalation);
   j.key("escalation_reason"); j.string(f.escalation_reason);
@@ -230,34 +234,19 @@ void write_result(Json& j, const AnalysisResult& r) {
   j.key("quick_decision"); j.enum_value(r.quick_decision);
   j.key("reason"); j.string(r.reason);
   j.key("risk_factors"); j.enum_array(r.risk_factors);
-  j.key("sub_commands");
-  j.begin_array();
-  for (const auto& a : r.sub_commands) write_analysis(j, a);
-  j.end_array();
+  j.key("sub_commands"); j.array(r.sub_commands, write_analysis);
   j.key("pipeline_flow");
   if (r.pipeline_flow) {
     const PipelineFlow& p = *r.pipeline_flow;
     j.begin_object();
     j.key("flow_type"); j.enum_value(p.flow_type);
-    j.key("taint_flows");
-    j.begin_array();
-    for (const auto& f : p.taint_flows) write_flow(j, f);
-    j.end_array();
+    j.key("taint_flows"); j.array(p.taint_flows, write_flow);
     j.key("composite_score"); j.integer(p.composite_score);
     j.end_object();
   } else {
     j.null();
   }
-  j.key("mitre_mappings");
-  j.begin_array();
-  for (const auto& m : r.mitre_mappings) {
-    j.begin_object();
-    j.key("technique_id"); j.string(m.technique_id);
-    j.key("technique_name"); j.string(m.technique_name);
-    j.key("tactic"); j.string(m.tactic);
-    j.end_object();
-  }
-  j.end_array();
+  j.key("mitre_mappings"); j.array(r.mitre_mappings, write_mapping);
   j.key("parse_confidence"); j.enum_value(r.parse_confidence);
   j.end_object();
 }
@@ -275,9 +264,7 @@ std::string to_json(const AnalysisResult& result) {
 std::string to_json(const std::vector<AnalysisResult>& results) {
   std::string out;
   Json j(out);
-  j.begin_array();
-  for (const auto& r : results) write_result(j, r);
-  j.end_array();
+  j.array(results, write_result);
   return out;
 }
 
