@@ -30,7 +30,6 @@ constexpr std::array<std::string_view, 12> kEncoders = {
 constexpr std::string_view kEncodingMethod = "base64";
 
 constexpr std::size_t kSourceKinds = 4;
-constexpr std::size_t kSinkKinds = 3;
 
 template <std::size_t N>
 bool is_one_of(const std::array<std::string_view, N>& names, std::string_view name) {
@@ -110,30 +109,6 @@ std::optional<TaintSinkKind> classify_sink(const CommandAnalysis& a) {
   return std::nullopt;
 }
 
-// The escalation table's answer for every source kind, sink kind and
-// encoding, looked up once per line instead of once per pair.
-class EscalationLookup {
- public:
-  EscalationLookup() {
-    for (std::size_t s = 0; s < kSourceKinds; ++s)
-      for (std::size_t k = 0; k < kSinkKinds; ++k)
-        for (int e = 0; e < 2; ++e)
-          rules_[index(s, k, e != 0)] = rules::find_taint_escalation(
-              static_cast<TaintSourceKind>(s), static_cast<TaintSinkKind>(k), e != 0);
-  }
-  const EscalationRule* operator()(TaintSourceKind source, TaintSinkKind sink,
-                                   bool has_encoding) const {
-    return rules_[index(static_cast<std::size_t>(source), static_cast<std::size_t>(sink),
-                        has_encoding)];
-  }
-
- private:
-  static std::size_t index(std::size_t source, std::size_t sink, bool has_encoding) {
-    return (source * kSinkKinds + sink) * 2 + (has_encoding ? 1 : 0);
-  }
-  std::array<const EscalationRule*, kSourceKinds * kSinkKinds * 2> rules_{};
-};
-
 // What one segment can be in a flow, worked out once per segment.
 struct SegmentRole {
   std::optional<TaintSourceKind> source;
@@ -199,8 +174,7 @@ TaintFlow make_flow(const CommandAnalysis& from, TaintSourceKind source_kind,
 
 // The flows in scan order (each source, then each later sink it is piped
 // into), stopping at kMaxTaintFlows.
-std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, const Roles& roles,
-                                     const EscalationLookup& lookup) {
+std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, const Roles& roles) {
   std::vector<std::size_t> sinks;  // ascending
   for (std::size_t j = 0; j < roles.size(); ++j)
     if (roles[j].sink) sinks.push_back(j);
@@ -213,7 +187,7 @@ std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, 
       const std::size_t j = *it;
       const TaintSinkKind sink = *roles[j].sink;
       const bool has_encoding = roles.encoded_between(i, j);
-      const EscalationRule* rule = lookup(*source, sink, has_encoding);
+      const EscalationRule* rule = rules::find_taint_escalation(*source, sink, has_encoding);
       if (rule == nullptr) continue;
       flows.push_back(make_flow(analyses[i], *source, analyses[j], sink, has_encoding, j > i + 1,
                                 *rule));
@@ -229,7 +203,7 @@ std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, 
 // the nearest source of that kind before j (an unencoded pair exists iff this
 // one is unencoded) and the farthest one (an encoded pair exists iff this one
 // is encoded). Nothing when no pair has an escalation rule.
-std::optional<std::uint8_t> highest_escalation(const Roles& roles, const EscalationLookup& lookup) {
+std::optional<std::uint8_t> highest_escalation(const Roles& roles) {
   std::array<std::optional<std::size_t>, kSourceKinds> first{}, last{};
   std::optional<std::uint8_t> best;
   auto consider = [&](const EscalationRule* rule) {
@@ -240,8 +214,8 @@ std::optional<std::uint8_t> highest_escalation(const Roles& roles, const Escalat
       for (std::size_t k = 0; k < kSourceKinds; ++k) {
         if (!first[k]) continue;
         const auto kind = static_cast<TaintSourceKind>(k);
-        consider(lookup(kind, *sink, roles.encoded_between(*last[k], j)));
-        consider(lookup(kind, *sink, roles.encoded_between(*first[k], j)));
+        consider(rules::find_taint_escalation(kind, *sink, roles.encoded_between(*last[k], j)));
+        consider(rules::find_taint_escalation(kind, *sink, roles.encoded_between(*first[k], j)));
       }
     }
     if (const auto source = roles[j].source) {
@@ -263,12 +237,11 @@ std::optional<PipelineFlow> analyze_pipeline(std::span<const CommandAnalysis> an
   result.flow_type = flow_type_of(operators);
 
   const Roles roles(analyses, operators);
-  const EscalationLookup lookup;
-  result.taint_flows = collect_flows(analyses, roles, lookup);
+  result.taint_flows = collect_flows(analyses, roles);
 
   int composite = 0;
   for (const CommandAnalysis& a : analyses) composite = std::max<int>(composite, a.score);
-  if (const auto bonus = highest_escalation(roles, lookup))
+  if (const auto bonus = highest_escalation(roles))
     composite = std::min(100, composite + int{*bonus});
   result.composite_score = static_cast<std::uint8_t>(composite);
   return result;
