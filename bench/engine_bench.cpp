@@ -54,7 +54,12 @@ std::vector<std::string> corpus() {
 
 // Lines of a given size and shape, for the scaling table.
 std::string shaped(const std::string& shape, std::size_t bytes) {
-  std::string unit = shape == "args" ? " arg" : shape == "pipeline" ? "cat f | " : "ls && ";
+  // "taint": every segment is both a source and a sink, the worst case for
+  // the pipeline's pair analysis.
+  std::string unit = shape == "args"       ? " arg"
+                     : shape == "pipeline" ? "cat f | "
+                     : shape == "taint"    ? "echo $X | sh | "
+                                           : "ls && ";
   std::string line = shape == "args" ? "echo" : "";
   while (line.size() + unit.size() < bytes) line += unit;
   line += "ls";
@@ -86,7 +91,7 @@ void register_all() {
   }
 
   if (std::getenv("CORVANE_BENCH_SCALING") != nullptr) {
-    for (const char* shape : {"args", "pipeline", "and_chain"}) {
+    for (const char* shape : {"args", "pipeline", "and_chain", "taint"}) {
       for (std::size_t kib : {1, 10, 100, 1024}) {
         const std::string l = shaped(shape, kib * 1024);
         const std::string suffix = std::string(shape) + "/" + std::to_string(kib) + "KiB";
