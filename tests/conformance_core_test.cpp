@@ -69,6 +69,39 @@ TEST(ConformanceCore, ExactJsonOfRootDeletionAndOfTheEmptyLine) {
             "\"mitre_mappings\":[],\"parse_confidence\":\"full\"}");
 }
 
+TEST(ConformanceCore, EndToEndScoresAndReasons) {
+  ClassifyContext guarded;
+  guarded.protected_paths = {"/srv/data"};
+  struct Case {
+    const char* line;
+    const ClassifyContext* ctx;
+    int score;
+    const char* reason;
+  };
+  const Case cases[] = {
+      // privilege 55 + root 40 + no context 5 + hard to reverse 5, clamped.
+      {"sudo rm -rf /", nullptr, 100, "Privilege operation: targeting filesystem root"},
+      // read 10 + system 25 + system 20 + 5 - 10.
+      {"cat /etc/shadow", nullptr, 50,
+       "File read: targeting system path /etc/shadow, accessing system file (/etc/shadow)"},
+      {"cat .env", nullptr, 30, "File read: accessing secrets (.env)"},
+      {"ls ~", nullptr, 25, "Information command: targeting home directory"},
+      // No path: the no-context bonus still applies once.
+      {"chmod u+s f", nullptr, 95, "Privilege operation: privilege escalation"},
+      {"git push --force", nullptr, 75, "Git mutation: git history destruction"},
+      // A weak base does not stack with the detector.
+      {"echo $(id)", nullptr, 40, "Information command"},
+      {"vim notes.txt", nullptr, 60, "Code execution"},
+      // write 30 + protected 25 + protected adjustment 25 - 10.
+      {"cp a /srv/data/x", &guarded, 70, "File write: accessing protected path (/srv/data/x)"},
+  };
+  for (const Case& c : cases) {
+    AnalysisResult r = run(c.line, c.ctx);
+    EXPECT_EQ(r.score, c.score) << c.line;
+    EXPECT_EQ(r.reason, c.reason) << c.line;
+  }
+}
+
 TEST(ConformanceCore, CommandWithQuotesBackslashAndTabRoundTripsInJson) {
   const std::string line = "echo \"a\\b\"\tc";
   const std::string json = to_json(run(line));
@@ -183,6 +216,8 @@ TEST(ConformanceCore, WalkOfCompoundStatements) {
       {"a; (b x; c y)", {"a", "b"}, {Sequence}},
       {"a && [[ -f x ]]; b", {"a", "b"}, {And, Sequence}},
       {"a | b > f", {"<none>"}, {}},
+      {"a > f | b", {"a", "b"}, {Pipe}},
+      {"a | b <<< x && c", {"a", "b", "c"}, {Pipe, And}},
       {"A=1 B=2", {"<none>", "<none>"}, {}},
       {"# only a comment", {"<none>"}, {}},
       {"a # comment\nb", {"a", "b"}, {Sequence}},
@@ -192,6 +227,15 @@ TEST(ConformanceCore, WalkOfCompoundStatements) {
     ParsedCommand p = parse(c.line);
     EXPECT_EQ(executables(p), c.executables) << c.line;
     EXPECT_EQ(p.operators, c.operators) << c.line;
+  }
+}
+
+TEST(ConformanceCore, LineWithoutCommandsGetsOneEmptySegment) {
+  for (const char* line : {"# only a comment", ")))", "   "}) {
+    ParsedCommand p = parse(line);
+    ASSERT_EQ(p.segments.size(), 1u) << line;
+    EXPECT_EQ(p.segments[0], CommandSegment{}) << line;
+    EXPECT_TRUE(p.operators.empty()) << line;
   }
 }
 
