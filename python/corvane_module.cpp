@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <optional>
@@ -254,9 +255,12 @@ std::optional<std::vector<std::string>> to_commands(PyObject* value) {
     return std::nullopt;
   }
   std::vector<std::string> out;
-  const Py_ssize_t hint = PySequence_Size(value);  // only a capacity hint
+  // The length is only a capacity hint, and an untrusted one: a sequence may
+  // claim any length, so at most a modest amount is reserved up front.
+  constexpr Py_ssize_t kMaxReserve = 1 << 16;
+  const Py_ssize_t hint = PySequence_Size(value);
   if (hint < 0) PyErr_Clear();
-  else out.reserve(static_cast<std::size_t>(hint));
+  else out.reserve(static_cast<std::size_t>(std::min(hint, kMaxReserve)));
 
   Ref iter(PyObject_GetIter(value));
   if (!iter) {

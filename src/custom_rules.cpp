@@ -74,18 +74,40 @@ std::size_t skip_string(std::string_view s, std::size_t i) {
 }
 
 // An upper bound of how deep the tree parsed from `s` can be, found without
-// parsing. Strings and comments are skipped; elsewhere every '.' deepens the
-// key being written and every '[' or '{' opens a level below the key before
-// it. A line's depth is relative to the table its header opened, so the
-// longest key seen anywhere is added on top.
+// parsing. Strings and comments are skipped. A table header ([a.b] or
+// [[a.b]]) puts every line below it as many levels down as its key has parts;
+// within a line, every '.' deepens the key being written and every '[' or '{'
+// opens a level below the key before it.
 std::size_t nesting_bound(std::string_view s) {
   std::vector<std::size_t> open;  // depth of each enclosing array or table
-  std::size_t base = 0;           // depth of the innermost one
+  std::size_t header = 0;         // parts of the latest table header's key
+  std::size_t base = 0;           // depth of the innermost array or table
   std::size_t dots = 0;           // dots since the current key began
   std::size_t deepest = 0;
-  std::size_t longest_key = 0;
+  bool line_start = true;         // only white space so far on this line
   for (std::size_t i = 0; i < s.size();) {
-    switch (s[i]) {
+    const char c = s[i];
+    if (c == '[' && line_start && open.empty()) {
+      std::size_t j = i;
+      while (j < s.size() && s[j] == '[') ++j;
+      std::size_t parts = 1;
+      while (j < s.size() && s[j] != ']' && s[j] != '\n') {
+        if (s[j] == '"' || s[j] == '\'') {
+          j = skip_string(s, j);
+          continue;
+        }
+        if (s[j] == '.') ++parts;
+        ++j;
+      }
+      header = parts;
+      deepest = std::max(deepest, header);
+      while (j < s.size() && s[j] == ']') ++j;
+      i = j;
+      line_start = false;
+      continue;
+    }
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') line_start = false;
+    switch (c) {
       case '"':
       case '\'':
         i = skip_string(s, i);
@@ -95,15 +117,14 @@ std::size_t nesting_bound(std::string_view s) {
         continue;
       case '.':
         ++dots;
-        longest_key = std::max(longest_key, dots + 1);
-        deepest = std::max(deepest, base + dots + 1);
+        deepest = std::max(deepest, header + base + dots + 1);
         break;
       case '[':
       case '{':
         open.push_back(base);
         base += dots + 1;
         dots = 0;
-        deepest = std::max(deepest, base + 1);
+        deepest = std::max(deepest, header + base + 1);
         break;
       case ']':
       case '}':
@@ -113,8 +134,11 @@ std::size_t nesting_bound(std::string_view s) {
         }
         dots = 0;
         break;
-      case ',':
       case '\n':
+        line_start = true;
+        dots = 0;
+        break;
+      case ',':
         dots = 0;
         break;
       default:
@@ -122,7 +146,7 @@ std::size_t nesting_bound(std::string_view s) {
     }
     ++i;
   }
-  return deepest + longest_key + 1;
+  return deepest + 1;
 }
 
 // ---------------------------------------------------------------------------

@@ -148,7 +148,7 @@ def test_batch_items_come_by_iteration_whatever_the_length_says():
     assert [r["command"] for r in corvane.classify_batch(Listed(["x"]))] == ["from", "iteration"]
 
 
-def test_FAILS_batch_length_is_only_a_hint_even_when_huge():
+def test_batch_length_is_only_a_hint_even_when_huge():
     assert [r["command"] for r in corvane.classify_batch(Commands(["ls"], length=sys.maxsize))] == ["ls"]
     assert [r["command"] for r in corvane.classify_batch(Commands(["ls"], length=1 << 40))] == ["ls"]
 
@@ -324,7 +324,7 @@ def test_parse_message_once_per_call(home, capfd):
     path = _user_rules(home, "overrides = [\n")
     message = f"corvane: failed to parse {path}: invalid TOML or rule format\n"
     assert corvane.classify("frob") == base
-    assert capfd.readouterr().err == message * 2
+    assert capfd.readouterr().err == message
     corvane.classify_batch(["a", "b", "c"])
     assert capfd.readouterr().err == message
     corvane.risk_score("a")
