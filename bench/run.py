@@ -37,8 +37,9 @@ def engine(scaling):
         env["CORVANE_BENCH_SCALING"] = "1"
     out = subprocess.run(
         [str(BUILD / "bench" / "engine_bench"), "--benchmark_format=json",
-         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
-         "--benchmark_min_time=0.2"],
+         "--benchmark_repetitions=9", "--benchmark_report_aggregates_only=true",
+         "--benchmark_enable_random_interleaving=true",
+         "--benchmark_min_time=0.1"],
         env=env, check=True, capture_output=True, text=True).stdout
     medians = {}
     for b in json.loads(out)["benchmarks"]:
