@@ -46,6 +46,11 @@ def engine(scaling):
         if b.get("aggregate_name") != "median":
             continue
         name = b["run_name"]
+        if name == "paired/corpus":
+            medians["paired_floor"] = b["floor_us"]
+            medians["paired_classify"] = b["classify_us"]
+            medians["paired_ratio"] = b["ratio"]
+            continue
         unit = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[b["time_unit"]]
         us = b["real_time"] * unit
         if "lines" in b:
@@ -105,6 +110,10 @@ def main():
         pyc = py[name]
         label = f"corpus ({len(lines)} lines)" if name == "corpus" else f"`{TYPICAL[name]}`" if len(TYPICAL[name]) < 50 else f"`{TYPICAL[name][:47]}...`"
         print(f"| {label} | {floor:.1f} | {inner:.1f} | {inner / floor:.2f} | {pyc:.1f} | {pyc / floor:.2f} |")
+    if "paired_ratio" in eng:
+        print()
+        print(f"corpus, floor and classify_inner timed line by line, alternating: {eng['paired_floor']:.1f} us "
+              f"and {eng['paired_classify']:.1f} us per line, classify_inner = {eng['paired_ratio']:.2f} x floor")
     if lines:
         print()
         loop_rate = 1e6 / py["corpus_loop"]
