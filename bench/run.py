@@ -109,6 +109,7 @@ def main():
         inner = eng[f"classify_inner/{name}"]
         pyc = py[name]
         label = f"corpus ({len(lines)} lines)" if name == "corpus" else f"`{TYPICAL[name]}`" if len(TYPICAL[name]) < 50 else f"`{TYPICAL[name][:47]}...`"
+        label = label.replace("|", "\\|")  # a bar inside a table cell
         print(f"| {label} | {floor:.1f} | {inner:.1f} | {inner / floor:.2f} | {pyc:.1f} | {pyc / floor:.2f} |")
     if "paired_ratio" in eng:
         print()
