@@ -338,57 +338,6 @@ TEST(ConformanceCore, RawTextWarnings) {
 // ---------------------------------------------------------------------------
 // Command extraction
 
-struct ArgCase {
-  const char* line;
-  std::size_t index;
-  const char* text;
-  bool quoted;
-  QuoteKind quote;
-  std::optional<ExpansionKind> expansion;
-};
-
-TEST(ConformanceCore, ArgumentQuotingAndExpansion) {
-  using enum ExpansionKind;
-  const ArgCase cases[] = {
-      // The first expansion in the tree, in child order, depth first.
-      {"echo \"$x$(id)\"", 0, "\"$x$(id)\"", true, QuoteKind::Double, Variable},
-      {"echo \"$(id)$x\"", 0, "\"$(id)$x\"", true, QuoteKind::Double, CommandSubstitution},
-      {"echo $(echo $x)", 0, "$(echo $x)", false, QuoteKind::Unquoted, CommandSubstitution},
-      {"echo ${x}", 0, "${x}", false, QuoteKind::Unquoted, Variable},
-      {"echo a$((1+2))", 0, "a$((1+2))", false, QuoteKind::Unquoted, Arithmetic},
-      {"cat >(tee x)", 0, ">(tee x)", false, QuoteKind::Unquoted, ProcessSubstitution},
-      // Tests on the raw text, quotes included, first match wins.
-      {"echo 'a`b$((1'", 0, "'a`b$((1'", true, QuoteKind::Single, CommandSubstitution},
-      {"echo '$((1))'", 0, "'$((1))'", true, QuoteKind::Single, Arithmetic},
-      {"echo '${x}'", 0, "'${x}'", true, QuoteKind::Single, Variable},
-      {"echo '$x'", 0, "'$x'", true, QuoteKind::Single, Variable},
-      {"echo '*'", 0, "'*'", true, QuoteKind::Single, Glob},
-      {"echo 'a?'", 0, "'a?'", true, QuoteKind::Single, Glob},
-      {"echo '[a]'", 0, "'[a]'", true, QuoteKind::Single, Glob},
-      {"echo '{a,b}'", 0, "'{a,b}'", true, QuoteKind::Single, Brace},
-      {"echo '{a}'", 0, "'{a}'", true, QuoteKind::Single, std::nullopt},
-      {"echo '~x'", 0, "'~x'", true, QuoteKind::Single, std::nullopt},
-      {"ls ~", 0, "~", false, QuoteKind::Unquoted, Tilde},
-      {"ls x~", 0, "x~", false, QuoteKind::Unquoted, std::nullopt},
-      {"ls ~/*.txt", 0, "~/*.txt", false, QuoteKind::Unquoted, Tilde},
-      // Concatenations: the last quoted part decides.
-      {"echo \"a\"b", 0, "\"a\"b", true, QuoteKind::Double, std::nullopt},
-      {"echo 'a'\"b\"", 0, "'a'\"b\"", true, QuoteKind::Double, std::nullopt},
-      {"echo a$'b'", 0, "a$'b'", true, QuoteKind::AnsiC, Variable},
-  };
-  for (const ArgCase& c : cases) {
-    ParsedCommand p = parse(c.line);
-    ASSERT_EQ(p.segments.size(), 1u) << c.line;
-    ASSERT_GT(p.segments[0].arguments.size(), c.index) << c.line;
-    const Argument& a = p.segments[0].arguments[c.index];
-    EXPECT_EQ(a.text, c.text) << c.line;
-    EXPECT_EQ(a.quoted, c.quoted) << c.line;
-    EXPECT_EQ(a.quote, c.quote) << c.line;
-    EXPECT_EQ(a.expansion, c.expansion) << c.line;
-    EXPECT_EQ(a.has_expansion, c.expansion.has_value()) << c.line;
-  }
-}
-
 TEST(ConformanceCore, RedirectionKindsAndDescriptors) {
   auto redirs = [](std::string_view line) {
     ParsedCommand p = parse(line);

@@ -116,6 +116,31 @@ TEST(Parser, QuotingAndExpansion) {
       {"echo $((1+2))", 0, "$((1+2))", false, QuoteKind::Unquoted, ExpansionKind::Arithmetic},
       {"diff <(ls a) b", 0, "<(ls a)", false, QuoteKind::Unquoted, ExpansionKind::ProcessSubstitution},
       {"echo `id`", 0, "`id`", false, QuoteKind::Unquoted, ExpansionKind::CommandSubstitution},
+      // The first expansion in the tree, in child order, depth first.
+      {"echo \"$x$(id)\"", 0, "\"$x$(id)\"", true, QuoteKind::Double, ExpansionKind::Variable},
+      {"echo \"$(id)$x\"", 0, "\"$(id)$x\"", true, QuoteKind::Double, ExpansionKind::CommandSubstitution},
+      {"echo $(echo $x)", 0, "$(echo $x)", false, QuoteKind::Unquoted, ExpansionKind::CommandSubstitution},
+      {"echo ${x}", 0, "${x}", false, QuoteKind::Unquoted, ExpansionKind::Variable},
+      {"echo a$((1+2))", 0, "a$((1+2))", false, QuoteKind::Unquoted, ExpansionKind::Arithmetic},
+      {"cat >(tee x)", 0, ">(tee x)", false, QuoteKind::Unquoted, ExpansionKind::ProcessSubstitution},
+      // Tests on the raw text, quotes included, first match wins.
+      {"echo 'a`b$((1'", 0, "'a`b$((1'", true, QuoteKind::Single, ExpansionKind::CommandSubstitution},
+      {"echo '$((1))'", 0, "'$((1))'", true, QuoteKind::Single, ExpansionKind::Arithmetic},
+      {"echo '${x}'", 0, "'${x}'", true, QuoteKind::Single, ExpansionKind::Variable},
+      {"echo '$x'", 0, "'$x'", true, QuoteKind::Single, ExpansionKind::Variable},
+      {"echo '*'", 0, "'*'", true, QuoteKind::Single, ExpansionKind::Glob},
+      {"echo 'a?'", 0, "'a?'", true, QuoteKind::Single, ExpansionKind::Glob},
+      {"echo '[a]'", 0, "'[a]'", true, QuoteKind::Single, ExpansionKind::Glob},
+      {"echo '{a,b}'", 0, "'{a,b}'", true, QuoteKind::Single, ExpansionKind::Brace},
+      {"echo '{a}'", 0, "'{a}'", true, QuoteKind::Single, std::nullopt},
+      {"echo '~x'", 0, "'~x'", true, QuoteKind::Single, std::nullopt},
+      {"ls ~", 0, "~", false, QuoteKind::Unquoted, ExpansionKind::Tilde},
+      {"ls x~", 0, "x~", false, QuoteKind::Unquoted, std::nullopt},
+      {"ls ~/*.txt", 0, "~/*.txt", false, QuoteKind::Unquoted, ExpansionKind::Tilde},
+      // Concatenations: the last quoted part decides.
+      {"echo \"a\"b", 0, "\"a\"b", true, QuoteKind::Double, std::nullopt},
+      {"echo 'a'\"b\"", 0, "'a'\"b\"", true, QuoteKind::Double, std::nullopt},
+      {"echo a$'b'", 0, "a$'b'", true, QuoteKind::AnsiC, ExpansionKind::Variable},
   };
   for (const Case& c : cases) {
     ParsedCommand p = parse(c.line);
