@@ -81,12 +81,24 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{"pipe_to_shell", "a || python3 x", "a | py"},
         RowCase{"pipe_to_shell", "x | Node -e 1", "x | nod"}));
 
+// One expected row of a detector table: id, weight and risk factor.
+struct Row {
+  std::string_view id;
+  int weight;
+  RiskFactor factor;
+};
+
+void expect_rows(std::span<const rules::PatternRule> table, const std::vector<Row>& expected) {
+  ASSERT_EQ(table.size(), expected.size());
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    EXPECT_EQ(table[i].id, expected[i].id) << "row " << i + 1;
+    EXPECT_EQ(table[i].weight, expected[i].weight) << expected[i].id;
+    EXPECT_EQ(table[i].risk_factor, expected[i].factor) << expected[i].id;
+    EXPECT_FALSE(table[i].description.empty()) << expected[i].id;
+  }
+}
+
 TEST(Detectors, InjectionTableOrderWeightsAndFactors) {
-  struct Row {
-    std::string_view id;
-    int weight;
-    RiskFactor factor;
-  };
   using RF = RiskFactor;
   const std::vector<Row> expected = {
       {"command_substitution_dollar", 40, RF::CommandSubstitution},
@@ -117,13 +129,7 @@ TEST(Detectors, InjectionTableOrderWeightsAndFactors) {
       {"pipe_to_shell", 55, RF::PipeToExecution},
   };
   const auto table = rules::injection_rules();
-  ASSERT_EQ(table.size(), expected.size());
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    EXPECT_EQ(table[i].id, expected[i].id) << "row " << i + 1;
-    EXPECT_EQ(table[i].weight, expected[i].weight) << expected[i].id;
-    EXPECT_EQ(table[i].risk_factor, expected[i].factor) << expected[i].id;
-    EXPECT_FALSE(table[i].description.empty()) << expected[i].id;
-  }
+  ASSERT_NO_FATAL_FAILURE(expect_rows(table, expected));
   EXPECT_EQ(table[0].description, "$() command substitution");
   EXPECT_EQ(table[4].description, "${} parameter expansion");
   EXPECT_EQ(table[19].description, "Dot-sourcing a script (. /path)");
@@ -301,11 +307,6 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{"zsh_autoload", "-U; autoload", "autoload -u x"}));
 
 TEST(Detectors, ZshTableOrderWeightsAndFactors) {
-  struct Row {
-    std::string_view id;
-    int weight;
-    RiskFactor factor;
-  };
   using RF = RiskFactor;
   const std::vector<Row> expected = {
       {"zmodload", 55, RF::ZshModuleLoading},
@@ -325,13 +326,7 @@ TEST(Detectors, ZshTableOrderWeightsAndFactors) {
       {"zsh_autoload", 25, RF::ZshModuleLoading},
   };
   const auto table = rules::zsh_rules();
-  ASSERT_EQ(table.size(), expected.size());
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    EXPECT_EQ(table[i].id, expected[i].id) << "row " << i + 1;
-    EXPECT_EQ(table[i].weight, expected[i].weight) << expected[i].id;
-    EXPECT_EQ(table[i].risk_factor, expected[i].factor) << expected[i].id;
-    EXPECT_FALSE(table[i].description.empty()) << expected[i].id;
-  }
+  ASSERT_NO_FATAL_FAILURE(expect_rows(table, expected));
   EXPECT_EQ(table[11].description, "Zsh equals expansion (=cmd \xE2\x86\x92 /path/to/cmd)");
   EXPECT_EQ(table[14].description, "Zsh autoload -U (loading functions)");
 }
