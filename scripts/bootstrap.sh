@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libbenchmark-dev libtomlplusplus-dev libicu-dev nlohmann-json3-dev
   python3-pytest nodejs npm ccache
 )
