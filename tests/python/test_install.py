@@ -145,7 +145,7 @@ def test_sdist_holds_the_sources_and_nothing_built(backend, tmp_path):
         members = {m.name.split("/", 1)[1] for m in tar.getmembers() if "/" in m.name}
     assert {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "packaging/corvane_build.py",
             "python/corvane.pyi", "python/py.typed", "src/corvane.h", "scripts/bootstrap.sh",
-            "tools/corvane_cli.cpp", "package-lock.json"} <= members
+            "cli/corvane_cli.cpp", "package-lock.json"} <= members
     top = {m.split("/", 1)[0] for m in members}
     assert not {t for t in top if t.startswith("build") or t in ("node_modules", ".git", "dist")}
     assert not [m for m in members if "__pycache__" in m or m.endswith(".pyc") or "_cache/" in m]
