@@ -4,7 +4,7 @@
 #include <new>
 
 #include "analyzer.h"
-#include "mitre.h"
+#include "rules/techniques.h"
 #include "parser.h"
 #include "pipeline.h"
 #include "rules/commands.h"

@@ -10,7 +10,7 @@
 
 #include "analyzer.h"
 #include "corvane.h"
-#include "mitre.h"
+#include "rules/techniques.h"
 #include "parser.h"
 #include "rules/paths.h"
 #include "scorer.h"

@@ -10,7 +10,7 @@
 #include "corvane.h"
 #include "custom_rules.h"
 #include "rules/injection.h"
-#include "rules/network.h"
+#include "rules/escalations.h"
 #include "rules/zsh.h"
 
 namespace corvane {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "corvane.h"
-#include "mitre.h"
+#include "rules/techniques.h"
 #include "parser.h"
 #include "scorer.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pipeline.h"
-#include "rules/network.h"
+#include "rules/escalations.h"
 
 namespace corvane {
 namespace {

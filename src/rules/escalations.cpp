@@ -1,4 +1,4 @@
-#include "rules/network.h"
+#include "rules/escalations.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "mitre.h"
+#include "rules/techniques.h"
 
 #include <array>
 
