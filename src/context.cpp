@@ -2,19 +2,13 @@
 
 #include <array>
 
+#include "rules/path_prefixes.h"
+
 namespace corvane {
 namespace {
 
-// Operating-system directories, as plain text prefixes: "/usr" and
-// "/variable" both count, since no "/" boundary is required.
-constexpr std::array<std::string_view, 10> kSystemPrefixes = {
-    "/etc", "/usr", "/bin", "/lib", "/var", "/opt", "/sys", "/sbin", "/proc", "/boot"};
-
-// Build-output and cache folders of a project, also plain prefixes of the
-// path below the project root ("output" and "distribution" count).
-constexpr std::array<std::string_view, 10> kBuildOutputPrefixes = {
-    "build", "dist", "target", "out", "tmp", ".cache", "node_modules", "__pycache__", ".next",
-    ".nuxt"};
+using rules::kBuildOutputPrefixes;
+using rules::kSystemPrefixes;
 
 bool changes_files(Intent intent) { return intent == Intent::Write || intent == Intent::Delete; }
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "rules/network.h"
+#include "rules/escalations.h"
+#include "rules/flow_roles.h"
 #include "text.h"
 
 namespace corvane {
@@ -15,19 +16,10 @@ using rules::EscalationRule;
 using rules::TaintSinkKind;
 using rules::TaintSourceKind;
 
-// Programs whose output is content fetched from the network.
-constexpr std::array<std::string_view, 3> kDownloaders = {"curl", "wget", "fetch"};
-
-// Programs that push whatever they read onto a raw socket.
-constexpr std::array<std::string_view, 4> kSocketTools = {"nc", "ncat", "socat", "telnet"};
-
-// Encoders, compressors and ciphers: data passing through them is disguised.
-constexpr std::array<std::string_view, 12> kEncoders = {
-    "base64", "xxd",   "od",    "hexdump", "uuencode", "openssl",
-    "gpg",    "gzip",  "gunzip", "bzip2",  "bunzip2",  "xz"};
-
-// Whatever encoder was seen, the flow reports one encoding step of this name.
-constexpr std::string_view kEncodingMethod = "base64";
+using rules::kDownloaders;
+using rules::kEncoders;
+using rules::kEncodingMethod;
+using rules::kSocketTools;
 
 constexpr std::size_t kSourceKinds = 4;
 

@@ -5,51 +5,19 @@
 
 #include "context.h"
 #include "rules/injection.h"
+#include "rules/reasons.h"
+#include "rules/weights.h"
 #include "rules/zsh.h"
 
 namespace corvane {
 namespace {
 
-// Weight tables, indexed by the enumerations' declaration order.
-constexpr std::array<int, 12> kIntentWeight = {
-    /*read*/ 10, /*write*/ 30, /*delete*/ 45, /*execute*/ 50, /*network*/ 40,
-    /*process_control*/ 40, /*privilege*/ 55, /*package_install*/ 35,
-    /*git_mutation*/ 35, /*env_modify*/ 40, /*search*/ 5, /*info*/ 0};
-constexpr std::array<int, 7> kScopeWeight = {
-    /*none*/ 0, /*single_file*/ 0, /*directory*/ 5, /*directory_recursive*/ 15,
-    /*system*/ 25, /*home*/ 30, /*root*/ 40};
-constexpr std::array<int, 5> kSensitivityWeight = {
-    /*normal*/ 0, /*config*/ 10, /*system*/ 20, /*secrets*/ 25, /*protected*/ 25};
-constexpr std::array<int, 3> kReversibilityModifier = {
-    /*reversible*/ -10, /*hard_to_reverse*/ 5, /*irreversible*/ 15};
-
-constexpr std::array<std::string_view, 12> kIntentPhrase = {
-    "File read", "File write", "File deletion", "Code execution", "Network operation",
-    "Process control", "Privilege operation", "Package installation", "Git mutation",
-    "Environment modification", "Search operation", "Information command"};
-
-// Reason phrases by risk factor; empty for factors that never show in reasons.
-constexpr std::array<std::string_view, kRiskFactorCount> kRiskFactorPhrase = {
-    /*recursive_delete*/ "recursive deletion",
-    /*force_flag*/ "force flag",
-    /*broad_scope*/ "broad scope",
-    /*secrets_exposure*/ "",
-    /*network_exfiltration*/ "potential data exfiltration",
-    /*pipe_to_execution*/ "output piped to execution",
-    /*command_substitution*/ "",
-    /*process_substitution*/ "",
-    /*untrusted_execution*/ "execution of untrusted content",
-    /*privilege_escalation*/ "privilege escalation",
-    /*path_injection*/ "",
-    /*git_history_destruction*/ "git history destruction",
-    /*escapes_project_boundary*/ "escapes project boundary",
-    /*shell_injection*/ "shell injection pattern",
-    /*zsh_module_loading*/ "zsh module loading",
-    /*zsh_glob_execution*/ "",
-    /*obfuscated_command*/ "obfuscated command",
-    /*obfuscated_exfiltration*/ "",
-    /*command_execution*/ "",
-    /*write*/ ""};
+using rules::kIntentPhrase;
+using rules::kIntentWeight;
+using rules::kReversibilityModifier;
+using rules::kRiskFactorPhrase;
+using rules::kScopeWeight;
+using rules::kSensitivityWeight;
 
 template <typename E, std::size_t N>
 int weight(const std::array<int, N>& table, E v) {
