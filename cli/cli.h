@@ -50,8 +50,17 @@ struct Options {
   std::vector<std::string> commands;
 };
 
-// Which options a subcommand accepts.
-enum class Subcommand : unsigned char { Check, Hook };
+// The program's forms. Each has a row in the subcommand table (names, usage
+// lines, help) and the options it accepts are marked in the option table.
+enum class Subcommand : unsigned char { Check, Hook, Plain };
+
+// The whole help of the program, and the help of one subcommand, both
+// generated from the option and subcommand tables.
+std::string help_text();
+std::string help_text(Subcommand sub);
+
+// The subcommand of that name; nothing for a word that names none.
+std::optional<Subcommand> find_subcommand(std::string_view name) noexcept;
 
 // Parses `args` (the words after the subcommand). Returns false and sets
 // `error` to a one-line message on a usage error.

@@ -144,7 +144,7 @@ int run_hook(std::span<const std::string_view> args) {
     report(error + " (try 'corvane --help')", kSub);
     return kExitUsage;
   }
-  if (options.help) return write_stdout("usage: corvane hook [context options] < payload.json\n") ? 0 : kExitIo;
+  if (options.help) return write_stdout(help_text(Subcommand::Hook)) ? 0 : kExitIo;
   if (!options.commands.empty()) {
     report("takes no commands; it reads the tool call as JSON on standard input", kSub);
     return kExitUsage;

@@ -8,35 +8,162 @@
 namespace corvane::cli {
 namespace {
 
-enum class OptionKind : unsigned char { Json, Stdin, Help, Cwd, ProjectRoot, Home, Protect, Shell };
+enum class OptionKind : unsigned char {
+  Json, Stdin, Help, EndOfOptions, Cwd, ProjectRoot, Home, Protect, Shell,
+};
+
+// Which subcommands accept an option, one bit per Subcommand.
+using SubcommandSet = unsigned;
+constexpr SubcommandSet only(Subcommand sub) noexcept { return 1u << static_cast<unsigned>(sub); }
+constexpr SubcommandSet kCheck = only(Subcommand::Check);
+constexpr SubcommandSet kHook = only(Subcommand::Hook);
+
+// Options that say where the commands would run; the help lists them in a
+// section of their own, shared by every subcommand that takes them.
+enum class OptionGroup : unsigned char { Own, Context };
 
 struct OptionRow {
   std::string_view name;
   OptionKind kind;
-  bool takes_value;
-  bool check;  // accepted by `corvane check`
-  bool hook;   // accepted by `corvane hook`
+  std::string_view value;  // the value's placeholder in the help; empty: takes none
+  SubcommandSet accepted_by;
+  OptionGroup group;
+  std::string_view help;  // empty: an alias or a form the usage lines already show
 };
 
+// Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 9> kOptionTable{{
-  {"--json",         OptionKind::Json,        false, true, false},
-  {"--stdin",        OptionKind::Stdin,       false, true, false},
-  {"--help",         OptionKind::Help,        false, true, true },
-  {"-h",             OptionKind::Help,        false, true, true },
-  {"--cwd",          OptionKind::Cwd,         true,  true, true },
-  {"--project-root", OptionKind::ProjectRoot, true,  true, true },
-  {"--home",         OptionKind::Home,        true,  true, true },
-  {"--protect",      OptionKind::Protect,     true,  true, true },
-  {"--shell",        OptionKind::Shell,       true,  true, true },
+constexpr std::array<OptionRow, 10> kOptionTable{{
+  {"--json",         OptionKind::Json,         "",        kCheck,         OptionGroup::Own,     "one JSON line per command instead of the summary"},
+  {"--stdin",        OptionKind::Stdin,        "",        kCheck,         OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped"},
+  {"--",             OptionKind::EndOfOptions, "",        kCheck | kHook, OptionGroup::Own,     "end of options: what follows are commands"},
+  {"--help",         OptionKind::Help,         "",        kCheck | kHook, OptionGroup::Own,     ""},
+  {"-h",             OptionKind::Help,         "",        kCheck | kHook, OptionGroup::Own,     ""},
+  {"--cwd",          OptionKind::Cwd,          "DIR",     kCheck | kHook, OptionGroup::Context, "directory the commands would run in"},
+  {"--project-root", OptionKind::ProjectRoot,  "DIR",     kCheck | kHook, OptionGroup::Context, "root of the project they belong to"},
+  {"--home",         OptionKind::Home,         "DIR",     kCheck | kHook, OptionGroup::Context, "the user's home directory"},
+  {"--protect",      OptionKind::Protect,      "PATH",    kCheck | kHook, OptionGroup::Context, "a path that is off limits (repeatable)"},
+  {"--shell",        OptionKind::Shell,        "bash|zsh", kCheck | kHook, OptionGroup::Context, "dialect of the commands (default bash)"},
 }};
 // clang-format on
 
+struct SubcommandRow {
+  std::string_view name;  // empty for the plain form, `corvane COMMAND...`
+  Subcommand sub;
+  std::array<std::string_view, 2> synopses;  // what follows the name, one usage line each
+  std::string_view summary;
+  std::string_view notes;  // closing paragraph of the subcommand's own help
+};
+
+// clang-format off
+constexpr std::array<SubcommandRow, 3> kSubcommandTable{{
+  {"check", Subcommand::Check, {"[options] COMMAND...", "[options] --stdin"},
+   "classify each COMMAND (or each line of standard input) and print\n"
+   "a readable summary, or JSON lines with --json",
+   "Without context options a command is judged without a context, which\n"
+   "scores targets slightly higher. Colour is used only when standard output\n"
+   "is a terminal and NO_COLOR is unset or empty.\n"
+   "\n"
+   "Exit status of check: 0 every command is safe, 1 the worst is risky,\n"
+   "2 one is blocked, 64 usage error, 70 internal error, 74 input/output error."},
+  {"hook", Subcommand::Hook, {"[context options] < payload.json", ""},
+   "read a coding agent's pre-tool-use call (JSON) on standard input\n"
+   "and print its permission decision: allow, ask or deny",
+   "hook exits 0 with its decision on standard output, 1 on a bad payload."},
+  {"", Subcommand::Plain, {"COMMAND...", ""},
+   "without a subcommand: one JSON line per command, exit status 0",
+   ""},
+}};
+// clang-format on
+
+constexpr std::string_view kAbout = "Tells how dangerous a shell command line is, without running it.";
+constexpr std::size_t kOptionColumn = 22;      // where option descriptions start
+constexpr std::size_t kSubcommandColumn = 12;  // where subcommand descriptions start
+
 const OptionRow* find_option(std::string_view name, Subcommand sub) noexcept {
   for (const OptionRow& row : kOptionTable) {
-    if (row.name == name && (sub == Subcommand::Check ? row.check : row.hook)) return &row;
+    if (row.name == name && (row.accepted_by & only(sub)) != 0) return &row;
   }
   return nullptr;
+}
+
+}  // namespace
+
+std::optional<Subcommand> find_subcommand(std::string_view name) noexcept {
+  for (const SubcommandRow& row : kSubcommandTable)
+    if (!row.name.empty() && row.name == name) return row.sub;
+  return std::nullopt;
+}
+
+namespace {
+
+const SubcommandRow& row_of(Subcommand sub) noexcept {
+  for (const SubcommandRow& row : kSubcommandTable)
+    if (row.sub == sub) return row;
+  return kSubcommandTable.back();
+}
+
+// `label` padded to the description column (or on a line of its own when it
+// is too long), then `text` with its continuation lines indented as far.
+void append_item(std::string& out, std::size_t column, std::string_view indent,
+                 std::string_view label, std::string_view text) {
+  std::string head(indent);
+  head += label;
+  out += head;
+  if (head.size() + 2 > column) {
+    out += '\n';
+    head.clear();
+  }
+  out.append(column - head.size(), ' ');
+  for (std::size_t nl; (nl = text.find('\n')) != std::string_view::npos; text.remove_prefix(nl + 1)) {
+    out.append(text.substr(0, nl)).push_back('\n');
+    out.append(column, ' ');
+  }
+  out.append(text).push_back('\n');
+}
+
+void append_usage_lines(std::string& out, const SubcommandRow& row, bool& first) {
+  for (std::string_view synopsis : row.synopses) {
+    if (synopsis.empty()) continue;
+    out += first ? "usage: corvane " : "       corvane ";
+    first = false;
+    if (!row.name.empty()) out.append(row.name).push_back(' ');
+    out.append(synopsis).push_back('\n');
+  }
+}
+
+// The options of `group` that `sub` accepts and the help lists.
+void append_options(std::string& out, OptionGroup group, SubcommandSet subs) {
+  for (const OptionRow& row : kOptionTable) {
+    if (row.group != group || (row.accepted_by & subs) == 0 || row.help.empty()) continue;
+    std::string label(row.name);
+    if (!row.value.empty()) label.append(" ").append(row.value);
+    append_item(out, kOptionColumn, "  ", label, row.help);
+  }
+}
+
+bool has_options(OptionGroup group, SubcommandSet subs) noexcept {
+  for (const OptionRow& row : kOptionTable)
+    if (row.group == group && (row.accepted_by & subs) != 0 && !row.help.empty()) return true;
+  return false;
+}
+
+// "context options (check and hook):": the subcommands that take the group.
+std::string context_heading(SubcommandSet subs) {
+  std::vector<std::string_view> names;
+  for (const SubcommandRow& row : kSubcommandTable)
+    if ((subs & only(row.sub)) != 0 && has_options(OptionGroup::Context, only(row.sub)))
+      names.push_back(row.name);
+  std::string heading = "context options";
+  if (names.size() > 1) {
+    heading += " (";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (i > 0) heading += i + 1 == names.size() ? " and " : ", ";
+      heading += names[i];
+    }
+    heading += ")";
+  }
+  return heading + ":\n";
 }
 
 std::string quoted(std::string_view s) {
@@ -48,7 +175,7 @@ std::string quoted(std::string_view s) {
 // Stores one option's value. Returns false with `error` set when the value is
 // not acceptable.
 bool apply(const OptionRow& row, std::string_view value, Options& out, std::string& error) {
-  if (row.takes_value && value.empty()) {
+  if (!row.value.empty() && value.empty()) {
     error = "option " + std::string(row.name) + " needs a non-empty value";
     return false;
   }
@@ -57,6 +184,7 @@ bool apply(const OptionRow& row, std::string_view value, Options& out, std::stri
     case OptionKind::Json: out.json = true; break;
     case OptionKind::Stdin: out.from_stdin = true; break;
     case OptionKind::Help: out.help = true; break;
+    case OptionKind::EndOfOptions: break;
     case OptionKind::Cwd: ctx.cwd = std::string(value); break;
     case OptionKind::ProjectRoot: ctx.project_root = std::string(value); break;
     case OptionKind::Home: ctx.home_dir = std::string(value); break;
@@ -87,6 +215,49 @@ ClassifyContext ContextOptions::to_context() const {
   return ctx;
 }
 
+std::string help_text() {
+  std::string out;
+  bool first = true;
+  for (const SubcommandRow& row : kSubcommandTable) append_usage_lines(out, row, first);
+  out += "       corvane --help | --version\n\n";
+  out.append(kAbout).append("\n\n");
+  SubcommandSet all = 0;
+  for (const SubcommandRow& row : kSubcommandTable) {
+    append_item(out, kSubcommandColumn, "", row.name.empty() ? row.synopses[0] : row.name, row.summary);
+    all |= only(row.sub);
+  }
+  for (const SubcommandRow& row : kSubcommandTable) {
+    if (!has_options(OptionGroup::Own, only(row.sub))) continue;
+    out.append("\n").append(row.name).append(" options:\n");
+    append_options(out, OptionGroup::Own, only(row.sub));
+  }
+  if (has_options(OptionGroup::Context, all)) {
+    out.append("\n").append(context_heading(all));
+    append_options(out, OptionGroup::Context, all);
+  }
+  for (const SubcommandRow& row : kSubcommandTable)
+    if (!row.notes.empty()) out.append("\n").append(row.notes).append("\n");
+  return out;
+}
+
+std::string help_text(Subcommand sub) {
+  const SubcommandRow& row = row_of(sub);
+  std::string out;
+  bool first = true;
+  append_usage_lines(out, row, first);
+  out.append("\n").append(row.summary).append("\n");
+  if (has_options(OptionGroup::Own, only(sub))) {
+    out.append("\noptions:\n");
+    append_options(out, OptionGroup::Own, only(sub));
+  }
+  if (has_options(OptionGroup::Context, only(sub))) {
+    out.append("\ncontext options:\n");
+    append_options(out, OptionGroup::Context, only(sub));
+  }
+  if (!row.notes.empty()) out.append("\n").append(row.notes).append("\n");
+  return out;
+}
+
 // Options may come before or after the commands; "--" ends them, so that a
 // command starting with "-" can still be classified. "--name=value" and
 // "--name value" are both accepted.
@@ -99,10 +270,6 @@ bool parse_options(Subcommand sub, std::span<const std::string_view> args, Optio
       out.commands.emplace_back(arg);
       continue;
     }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
     const std::size_t eq = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     const std::string_view name = arg.substr(0, eq);
     const OptionRow* row = find_option(name, sub);
@@ -110,14 +277,18 @@ bool parse_options(Subcommand sub, std::span<const std::string_view> args, Optio
       error = "unknown option " + quoted(name);
       return false;
     }
+    if (row->kind == OptionKind::EndOfOptions && eq == std::string_view::npos) {
+      options_done = true;
+      continue;
+    }
     std::string_view value;
     if (eq != std::string_view::npos) {
-      if (!row->takes_value) {
+      if (row->value.empty()) {
         error = "option " + std::string(row->name) + " takes no value";
         return false;
       }
       value = arg.substr(eq + 1);
-    } else if (row->takes_value) {
+    } else if (!row->value.empty()) {
       if (i + 1 == args.size()) {
         error = "option " + std::string(row->name) + " needs a value";
         return false;

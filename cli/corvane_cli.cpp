@@ -19,41 +19,6 @@
 namespace corvane::cli {
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: corvane check [options] COMMAND...\n"
-    "       corvane check [options] --stdin\n"
-    "       corvane hook [context options]\n"
-    "       corvane COMMAND...\n"
-    "       corvane --help | --version\n"
-    "\n"
-    "Tells how dangerous a shell command line is, without running it.\n"
-    "\n"
-    "check       classify each COMMAND (or each line of standard input) and print\n"
-    "            a readable summary, or JSON lines with --json\n"
-    "hook        read a coding agent's pre-tool-use call (JSON) on standard input\n"
-    "            and print its permission decision: allow, ask or deny\n"
-    "COMMAND...  without a subcommand: one JSON line per command, exit status 0\n"
-    "\n"
-    "check options:\n"
-    "  --json              one JSON line per command instead of the summary\n"
-    "  --stdin             read one command per line from standard input as one\n"
-    "                      batch; blank lines are skipped\n"
-    "  --                  end of options: what follows are commands\n"
-    "context options (check and hook):\n"
-    "  --cwd DIR           directory the commands would run in\n"
-    "  --project-root DIR  root of the project they belong to\n"
-    "  --home DIR          the user's home directory\n"
-    "  --protect PATH      a path that is off limits (repeatable)\n"
-    "  --shell bash|zsh    dialect of the commands (default bash)\n"
-    "\n"
-    "Without context options a command is judged without a context, which\n"
-    "scores targets slightly higher. Colour is used only when standard output\n"
-    "is a terminal and NO_COLOR is unset or empty.\n"
-    "\n"
-    "Exit status of check: 0 every command is safe, 1 the worst is risky,\n"
-    "2 one is blocked, 64 usage error, 70 internal error, 74 input/output error.\n"
-    "hook exits 0 with its decision on standard output, 1 on a bad payload.\n";
-
 int usage_error(std::string_view message, std::string_view sub = {}) {
   report(std::string(message) + " (try 'corvane --help')", sub);
   return kExitUsage;
@@ -108,7 +73,7 @@ int run_check(std::span<const std::string_view> args) {
   Options options;
   std::string error;
   if (!parse_options(Subcommand::Check, args, options, error)) return usage_error(error, sub);
-  if (options.help) return write_stdout(kUsage) ? 0 : kExitIo;
+  if (options.help) return write_stdout(help_text(Subcommand::Check)) ? 0 : kExitIo;
   if (options.from_stdin && !options.commands.empty()) {
     return usage_error("--stdin and COMMAND arguments cannot be combined", sub);
   }
@@ -140,12 +105,17 @@ int run_plain(std::span<const std::string_view> args) {
 int dispatch(std::span<const std::string_view> args) {
   if (args.empty()) return usage_error("no command given");
   const std::string_view first = args.front();
-  if (first == "--help" || first == "-h") return write_stdout(kUsage) ? 0 : kExitIo;
+  if (first == "--help" || first == "-h") return write_stdout(help_text()) ? 0 : kExitIo;
   if (first == "--version") {
     return write_stdout("corvane " + std::string(corvane::version()) + "\n") ? 0 : kExitIo;
   }
-  if (first == "check") return run_check(args.subspan(1));
-  if (first == "hook") return run_hook(args.subspan(1));
+  if (const std::optional<Subcommand> sub = find_subcommand(first)) {
+    switch (*sub) {
+      case Subcommand::Check: return run_check(args.subspan(1));
+      case Subcommand::Hook: return run_hook(args.subspan(1));
+      case Subcommand::Plain: break;
+    }
+  }
   if (first.size() > 1 && first.starts_with('-')) {
     return usage_error("unknown option '" + printable(first) + "' (options follow a subcommand: corvane check --json ...)");
   }

@@ -169,6 +169,14 @@ def test_help_and_version():
     for args in (["--help"], ["-h"], ["check", "--help"]):
         p = run(*args)
         assert p.returncode == 0 and p.stdout.startswith(b"usage: corvane check"), args
+    hook = run("hook", "--help")
+    assert hook.returncode == 0 and hook.stdout.startswith(b"usage: corvane hook")
+    assert b"--cwd DIR" in hook.stdout and b"--json" not in hook.stdout
+    # Every option the parser accepts is in the help, with its placeholder.
+    full = run("--help").stdout.decode()
+    for option in ("--json", "--stdin", "--cwd DIR", "--project-root DIR", "--home DIR",
+                   "--protect PATH", "--shell bash|zsh"):
+        assert option in full, option
     version = re.search(r"project\(corvane VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text()).group(1)
     p = run("--version")
     assert (p.returncode, p.stdout) == (0, f"corvane {version}\n".encode())
