@@ -39,50 +39,59 @@ void add_unique(std::vector<RiskFactor>& factors, RiskFactor f) {
 
 }  // namespace
 
-CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
-                                ShellKind shell, std::span<const ParseWarning> warnings,
-                                std::uint8_t* detector_weight) {
-  CommandAnalysis a;
+SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext* ctx,
+                                   ShellKind shell, std::span<const ParseWarning> warnings) {
+  SimpleCommand cmd;
+  CommandAnalysis& a = cmd.analysis;
   a.command = std::move(segment.text);
-  a.executable = std::move(segment.executable);
+  cmd.redirections = std::move(segment.redirections);
+  cmd.assignments = std::move(segment.assignments);
+  cmd.in_subshell = segment.in_subshell;
+
+  cmd.words.reserve(segment.arguments.size() + 1);
+  if (segment.executable) {
+    cmd.has_executable = true;
+    cmd.words.push_back({*segment.executable, *segment.executable});
+    a.executable = std::move(segment.executable);
+  }
+  for (Argument& arg : segment.arguments) cmd.words.push_back({arg.text, std::move(arg.text)});
   const std::string_view text = a.command;
 
   // Command rule, and capabilities looked up independently with the same key.
-  const rules::CommandRule* rule = a.executable ? rules::lookup_command(*a.executable) : nullptr;
-  if (rule != nullptr) {
-    a.intent = {rule->intent};
-    a.reversibility = rule->reversibility;
-    a.flags = rules::match_flag_rules(*rule, text);
+  cmd.rule = cmd.has_executable ? rules::lookup_command(cmd.program()) : nullptr;
+  if (cmd.rule != nullptr) {
+    a.intent = {cmd.rule->intent};
+    a.reversibility = cmd.rule->reversibility;
+    a.flags = rules::match_flag_rules(*cmd.rule, text);
   } else {
     a.intent = {Intent::Execute};
     a.reversibility = Reversibility::HardToReverse;
   }
-  if (a.executable) a.capabilities = rules::lookup_capabilities(*a.executable);
+  if (cmd.has_executable) a.capabilities = rules::lookup_capabilities(cmd.program());
 
   // Targets: path-like arguments, then every non-empty redirection target.
-  auto add_target = [&](const std::string& path) {
-    a.targets.push_back({path, resolve_scope(path, ctx), sensitivity_of(path, ctx)});
+  auto add_target = [&](const std::string& written, const std::string& value) {
+    Target shown{written, resolve_scope(value, ctx), sensitivity_of(value, ctx)};
+    a.targets.push_back(shown);
+    cmd.targets.push_back({std::move(shown), value, false});
   };
-  for (const Argument& arg : segment.arguments)
-    if (looks_like_path(arg.text)) add_target(arg.text);
-  for (const Redirection& r : segment.redirections)
-    if (!r.target.empty()) add_target(r.target);
+  for (const Word& w : cmd.arguments())
+    if (looks_like_path(w.value)) add_target(w.written, w.value);
+  for (const Redirection& r : cmd.redirections)
+    if (!r.target.empty()) add_target(r.target, r.target);
   if (a.targets.empty()) a.targets.push_back({std::nullopt, TargetScope::None, Sensitivity::Normal});
 
   // Risk factors: flags (repeats kept), detectors, then the line's warnings.
   for (const FlagAnalysis& f : a.flags) a.risk_factors.push_back(f.risk_factor);
-  std::uint8_t weight = 0;
-  for (const auto& m : rules::matching_patterns(rules::injection_rules(), text)) {
-    add_unique(a.risk_factors, m.risk_factor);
-    weight = std::max(weight, m.weight);
-  }
+  cmd.detections = rules::matching_patterns(rules::injection_rules(), text);
   if (shell == ShellKind::Zsh) {
-    for (const auto& m : rules::matching_patterns(rules::zsh_rules(), text)) {
-      add_unique(a.risk_factors, m.risk_factor);
-      weight = std::max(weight, m.weight);
-    }
+    for (rules::PatternMatch& m : rules::matching_patterns(rules::zsh_rules(), text))
+      cmd.detections.push_back(m);
   }
-  if (detector_weight != nullptr) *detector_weight = weight;
+  for (const rules::PatternMatch& m : cmd.detections) {
+    add_unique(a.risk_factors, m.risk_factor);
+    cmd.detector_weight = std::max(cmd.detector_weight, m.weight);
+  }
   for (const ParseWarning& w : warnings) {
     switch (w.kind) {
       case WarningKind::ControlCharacters:
@@ -96,7 +105,12 @@ CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* c
         break;
     }
   }
-  return a;
+  return cmd;
+}
+
+CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
+                                ShellKind shell, std::span<const ParseWarning> warnings) {
+  return build_simple_command(std::move(segment), ctx, shell, warnings).analysis;
 }
 
 }  // namespace corvane

@@ -5,19 +5,20 @@
 #include <span>
 
 #include "parser.h"
+#include "simple_command.h"
 #include "types.h"
 
 namespace corvane {
 
-// Every field filled in except the score, which is left at 0 for the scorer.
-// `warnings` are those of the whole line; the same list goes to every segment.
-// The segment is taken by value so that a caller done with it can move its
-// texts into the analysis.
-// When `detector_weight` is given, it receives the highest weight among the
-// detector rows that matched (0 for none): the scorer's detector term, so
-// that the driver need not run the detectors a second time.
+// Builds the working model of one segment: every field of its analysis
+// filled in except the score, which is left at 0 for the scorer.
+// `warnings` are those of the whole line; the same list goes to every
+// segment. The segment is taken by value so that its texts can be moved in.
+SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext* ctx,
+                                   ShellKind shell, std::span<const ParseWarning> warnings);
+
+// The projection alone, for callers that need no more than the result.
 CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,
-                                ShellKind shell, std::span<const ParseWarning> warnings,
-                                std::uint8_t* detector_weight = nullptr);
+                                ShellKind shell, std::span<const ParseWarning> warnings);
 
 }  // namespace corvane

@@ -23,9 +23,10 @@ ParseConfidence confidence_of(const ParsedCommand& parsed) {
   return ParseConfidence::Fallback;
 }
 
-void apply_overrides(std::vector<CommandAnalysis>& subs, const RuleConfig& config) {
+void apply_overrides(std::vector<SimpleCommand>& cmds, const RuleConfig& config) {
   if (config.overrides.empty()) return;
-  for (CommandAnalysis& a : subs) {
+  for (SimpleCommand& cmd : cmds) {
+    CommandAnalysis& a = cmd.analysis;
     if (!a.executable) continue;
     const std::string_view name = text::base_name(*a.executable);
     for (const ScoreOverride& o : config.overrides) {
@@ -37,10 +38,10 @@ void apply_overrides(std::vector<CommandAnalysis>& subs, const RuleConfig& confi
 }
 
 // Risk factors of all segments, sorted by spelling, without repeats.
-std::vector<RiskFactor> merged_risk_factors(const std::vector<CommandAnalysis>& subs) {
+std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cmds) {
   std::array<bool, kRiskFactorCount> seen{};
-  for (const CommandAnalysis& a : subs)
-    for (RiskFactor f : a.risk_factors) seen[static_cast<std::size_t>(f)] = true;
+  for (const SimpleCommand& cmd : cmds)
+    for (RiskFactor f : cmd.analysis.risk_factors) seen[static_cast<std::size_t>(f)] = true;
   std::vector<RiskFactor> out;
   for (std::size_t i = 0; i < seen.size(); ++i)
     if (seen[i]) out.push_back(static_cast<RiskFactor>(i));
@@ -49,11 +50,10 @@ std::vector<RiskFactor> merged_risk_factors(const std::vector<CommandAnalysis>& 
   return out;
 }
 
-std::vector<MitreMapping> mitre_mappings(const std::vector<CommandAnalysis>& subs) {
+std::vector<MitreMapping> mitre_mappings(const std::vector<SimpleCommand>& cmds) {
   std::vector<MitreMapping> out;
-  for (const CommandAnalysis& a : subs) {
-    if (!a.executable) continue;
-    const rules::CommandRule* rule = rules::lookup_command(*a.executable);
+  for (const SimpleCommand& cmd : cmds) {
+    const rules::CommandRule* rule = cmd.rule;
     if (rule == nullptr || rule->technique.empty()) continue;
     const bool known = std::any_of(out.begin(), out.end(), [&](const MitreMapping& m) {
       return m.technique_id == rule->technique;
@@ -65,13 +65,13 @@ std::vector<MitreMapping> mitre_mappings(const std::vector<CommandAnalysis>& sub
   return out;
 }
 
-std::string line_reason(const std::vector<CommandAnalysis>& subs,
+std::string line_reason(const std::vector<SimpleCommand>& cmds,
                         const std::optional<PipelineFlow>& flow) {
-  if (subs.size() == 1) return generate_reason(subs.front());
+  if (cmds.size() == 1) return generate_reason(cmds.front().analysis);
   std::string joined;
-  for (std::size_t i = 0; i < subs.size(); ++i) {
+  for (std::size_t i = 0; i < cmds.size(); ++i) {
     if (i != 0) joined += " | ";
-    joined += generate_reason(subs[i]);
+    joined += generate_reason(cmds[i].analysis);
   }
   if (flow && !flow->taint_flows.empty())
     return "Pipeline: " + joined + "; " + flow->taint_flows.front().escalation_reason;
@@ -84,20 +84,18 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
   const ParseConfidence confidence = confidence_of(parsed);
   const ShellKind shell = shell_of(ctx);
 
-  // The analyzer hands over its detector weights so the scorer need not run
-  // the detectors again.
-  std::vector<CommandAnalysis> subs;
-  std::vector<std::uint8_t> detector(parsed.segments.size());
-  subs.reserve(parsed.segments.size());
-  for (std::size_t i = 0; i < parsed.segments.size(); ++i)
-    subs.push_back(analyze_segment(std::move(parsed.segments[i]), ctx, shell, parsed.warnings, &detector[i]));
-  for (std::size_t i = 0; i < subs.size(); ++i) score_command(subs[i], ctx, detector[i]);
-  if (config != nullptr) apply_overrides(subs, *config);
+  // One working model per segment, built once; every step below reads it.
+  std::vector<SimpleCommand> cmds;
+  cmds.reserve(parsed.segments.size());
+  for (CommandSegment& segment : parsed.segments)
+    cmds.push_back(build_simple_command(std::move(segment), ctx, shell, parsed.warnings));
+  for (SimpleCommand& cmd : cmds) score_command(cmd.analysis, ctx, cmd.detector_weight);
+  if (config != nullptr) apply_overrides(cmds, *config);
 
-  std::optional<PipelineFlow> flow = analyze_pipeline(subs, parsed.operators);
+  std::optional<PipelineFlow> flow = analyze_pipeline(std::span<const SimpleCommand>(cmds), parsed.operators);
 
   int score = 0;
-  for (const CommandAnalysis& a : subs) score = std::max<int>(score, a.score);
+  for (const SimpleCommand& cmd : cmds) score = std::max<int>(score, cmd.analysis.score);
   if (flow) score = std::max<int>(score, flow->composite_score);
   if (confidence == ParseConfidence::Partial) score = std::min(score + 5, 100);
   if (confidence == ParseConfidence::Fallback) score = std::min(score + 10, 100);
@@ -107,10 +105,11 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
   r.score = static_cast<std::uint8_t>(score);
   r.level = level_for_score(r.score);
   r.quick_decision = decision_for_score(r.score);
-  r.risk_factors = merged_risk_factors(subs);
-  r.mitre_mappings = mitre_mappings(subs);
-  r.reason = line_reason(subs, flow);
-  r.sub_commands = std::move(subs);
+  r.risk_factors = merged_risk_factors(cmds);
+  r.mitre_mappings = mitre_mappings(cmds);
+  r.reason = line_reason(cmds, flow);
+  r.sub_commands.reserve(cmds.size());
+  for (SimpleCommand& cmd : cmds) r.sub_commands.push_back(std::move(cmd.analysis));
   r.pipeline_flow = std::move(flow);
   r.parse_confidence = confidence;
   return r;

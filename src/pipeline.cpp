@@ -32,13 +32,16 @@ bool has_intent(const CommandAnalysis& a, Intent intent) {
   return std::find(a.intent.begin(), a.intent.end(), intent) != a.intent.end();
 }
 
-// Base name of the segment's program, empty when it runs none.
-std::string_view program_of(const CommandAnalysis& a) {
-  return a.executable ? text::base_name(*a.executable) : std::string_view{};
-}
+// What the flow analysis reads of one segment: its analysis, and the lookup
+// key of the program it runs (empty when it runs none), taken from the
+// segment's working model when there is one.
+struct Stage {
+  const CommandAnalysis& a;
+  std::string_view program;
+};
 
-bool runs_one_of(const CommandAnalysis& a, auto const& names) {
-  return a.executable && is_one_of(names, program_of(a));
+bool runs_one_of(const Stage& s, auto const& names) {
+  return !s.program.empty() && is_one_of(names, s.program);
 }
 
 // Path of the first target that names one, or "" when none does.
@@ -67,7 +70,8 @@ FlowType flow_type_of(std::span<const Operator> operators) {
   return FlowType::Sequence;  // also a line joined by "&" only
 }
 
-std::optional<TaintSourceKind> classify_source(const CommandAnalysis& a) {
+std::optional<TaintSourceKind> classify_source(const Stage& s) {
+  const CommandAnalysis& a = s.a;
   // Only the first sensitive target decides; without a read it falls through.
   auto sensitive = std::find_if(a.targets.begin(), a.targets.end(), [](const Target& t) {
     return t.sensitivity == Sensitivity::System || t.sensitivity == Sensitivity::Secrets ||
@@ -79,7 +83,7 @@ std::optional<TaintSourceKind> classify_source(const CommandAnalysis& a) {
       text::contains(a.command, '$'))
     return TaintSourceKind::EnvironmentVar;
   // A download tool that is itself sending data out is no download.
-  if (has_intent(a, Intent::Network) && runs_one_of(a, kDownloaders) &&
+  if (has_intent(a, Intent::Network) && runs_one_of(s, kDownloaders) &&
       std::find(a.risk_factors.begin(), a.risk_factors.end(), RiskFactor::NetworkExfiltration) ==
           a.risk_factors.end())
     return TaintSourceKind::NetworkDownload;
@@ -88,14 +92,15 @@ std::optional<TaintSourceKind> classify_source(const CommandAnalysis& a) {
   return std::nullopt;
 }
 
-std::optional<TaintSinkKind> classify_sink(const CommandAnalysis& a) {
+std::optional<TaintSinkKind> classify_sink(const Stage& s) {
+  const CommandAnalysis& a = s.a;
   if (has_intent(a, Intent::Execute)) return TaintSinkKind::Execution;
   if (has_intent(a, Intent::Network)) {
     const bool exfiltrating_flag =
         std::any_of(a.flags.begin(), a.flags.end(), [](const FlagAnalysis& f) {
           return f.risk_factor == RiskFactor::NetworkExfiltration;
         });
-    if (exfiltrating_flag || runs_one_of(a, kSocketTools)) return TaintSinkKind::NetworkSend;
+    if (exfiltrating_flag || runs_one_of(s, kSocketTools)) return TaintSinkKind::NetworkSend;
   }
   if (has_intent(a, Intent::Write)) return TaintSinkKind::FileWrite;
   return std::nullopt;
@@ -112,10 +117,10 @@ struct SegmentRole {
 // prefix so that "is there an encoder between i and j" costs O(1).
 class Roles {
  public:
-  Roles(std::span<const CommandAnalysis> analyses, std::span<const Operator> operators)
-      : roles_(analyses.size()), encoders_before_(analyses.size() + 1, 0) {
-    for (std::size_t i = 0; i < analyses.size(); ++i) {
-      const CommandAnalysis& a = analyses[i];
+  Roles(std::span<const Stage> stages, std::span<const Operator> operators)
+      : roles_(stages.size()), encoders_before_(stages.size() + 1, 0) {
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+      const Stage& a = stages[i];
       roles_[i].source = classify_source(a);
       // Only the operator directly before a segment says whether it reads the
       // pipe; segments with no operator recorded before them count as piped.
@@ -166,7 +171,7 @@ TaintFlow make_flow(const CommandAnalysis& from, TaintSourceKind source_kind,
 
 // The flows in scan order (each source, then each later sink it is piped
 // into), stopping at kMaxTaintFlows.
-std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, const Roles& roles) {
+std::vector<TaintFlow> collect_flows(std::span<const Stage> stages, const Roles& roles) {
   std::vector<std::size_t> sinks;  // ascending
   for (std::size_t j = 0; j < roles.size(); ++j)
     if (roles[j].sink) sinks.push_back(j);
@@ -181,7 +186,7 @@ std::vector<TaintFlow> collect_flows(std::span<const CommandAnalysis> analyses, 
       const bool has_encoding = roles.encoded_between(i, j);
       const EscalationRule* rule = rules::find_taint_escalation(*source, sink, has_encoding);
       if (rule == nullptr) continue;
-      flows.push_back(make_flow(analyses[i], *source, analyses[j], sink, has_encoding, j > i + 1,
+      flows.push_back(make_flow(stages[i].a, *source, stages[j].a, sink, has_encoding, j > i + 1,
                                 *rule));
       if (flows.size() == kMaxTaintFlows) return flows;
     }
@@ -219,24 +224,43 @@ std::optional<std::uint8_t> highest_escalation(const Roles& roles) {
   return best;
 }
 
+std::optional<PipelineFlow> analyze_stages(std::span<const Stage> stages,
+                                           std::span<const Operator> operators) {
+  if (stages.size() < 2) return std::nullopt;
+
+  PipelineFlow result;
+  result.flow_type = flow_type_of(operators);
+
+  const Roles roles(stages, operators);
+  result.taint_flows = collect_flows(stages, roles);
+
+  int composite = 0;
+  for (const Stage& s : stages) composite = std::max<int>(composite, s.a.score);
+  if (const auto bonus = highest_escalation(roles))
+    composite = std::min(100, composite + int{*bonus});
+  result.composite_score = static_cast<std::uint8_t>(composite);
+  return result;
+}
+
 }  // namespace
 
 std::optional<PipelineFlow> analyze_pipeline(std::span<const CommandAnalysis> analyses,
                                              std::span<const Operator> operators) {
   if (analyses.size() < 2) return std::nullopt;
+  std::vector<Stage> stages;
+  stages.reserve(analyses.size());
+  for (const CommandAnalysis& a : analyses)
+    stages.push_back({a, a.executable ? text::base_name(*a.executable) : std::string_view{}});
+  return analyze_stages(stages, operators);
+}
 
-  PipelineFlow result;
-  result.flow_type = flow_type_of(operators);
-
-  const Roles roles(analyses, operators);
-  result.taint_flows = collect_flows(analyses, roles);
-
-  int composite = 0;
-  for (const CommandAnalysis& a : analyses) composite = std::max<int>(composite, a.score);
-  if (const auto bonus = highest_escalation(roles))
-    composite = std::min(100, composite + int{*bonus});
-  result.composite_score = static_cast<std::uint8_t>(composite);
-  return result;
+std::optional<PipelineFlow> analyze_pipeline(std::span<const SimpleCommand> commands,
+                                             std::span<const Operator> operators) {
+  if (commands.size() < 2) return std::nullopt;
+  std::vector<Stage> stages;
+  stages.reserve(commands.size());
+  for (const SimpleCommand& c : commands) stages.push_back({c.analysis, c.program()});
+  return analyze_stages(stages, operators);
 }
 
 }  // namespace corvane

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "parser.h"
+#include "simple_command.h"
 #include "types.h"
 
 namespace corvane {
@@ -22,6 +23,11 @@ inline constexpr std::size_t kMaxTaintFlows = 1000;
 // Nothing for fewer than two segments. `operators[i]` joins segment i and
 // segment i+1; a missing entry counts as a pipe.
 std::optional<PipelineFlow> analyze_pipeline(std::span<const CommandAnalysis> analyses,
+                                             std::span<const Operator> operators);
+
+// The same over the segments' working models, which name the program each
+// segment runs.
+std::optional<PipelineFlow> analyze_pipeline(std::span<const SimpleCommand> commands,
                                              std::span<const Operator> operators);
 
 }  // namespace corvane
