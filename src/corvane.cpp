@@ -7,6 +7,7 @@
 #include "rules/techniques.h"
 #include "parser.h"
 #include "pipeline.h"
+#include "rule_effects.h"
 #include "rules/commands.h"
 #include "scorer.h"
 #include "text.h"
@@ -23,20 +24,6 @@ ParseConfidence confidence_of(const ParsedCommand& parsed) {
   return ParseConfidence::Fallback;
 }
 
-void apply_overrides(std::vector<SimpleCommand>& cmds, const RuleConfig& config) {
-  if (config.overrides.empty()) return;
-  for (SimpleCommand& cmd : cmds) {
-    CommandAnalysis& a = cmd.analysis;
-    if (!a.executable) continue;
-    const std::string_view name = text::base_name(*a.executable);
-    for (const ScoreOverride& o : config.overrides) {
-      if (o.command != name) continue;
-      a.score = std::max(a.score, o.score);  // an override never lowers a score
-      break;
-    }
-  }
-}
-
 // Risk factors of all segments, sorted by spelling, without repeats.
 std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cmds) {
   std::array<bool, kRiskFactorCount> seen{};
@@ -50,28 +37,42 @@ std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cm
   return out;
 }
 
-std::vector<MitreMapping> mitre_mappings(const std::vector<SimpleCommand>& cmds) {
+// Techniques of every segment in order, each once: the command row's, or a
+// custom command rule's in its place, then a block rule's.
+std::vector<MitreMapping> mitre_mappings(const std::vector<SimpleCommand>& cmds,
+                                         const std::vector<RuleEffect>& effects) {
   std::vector<MitreMapping> out;
-  for (const SimpleCommand& cmd : cmds) {
-    const rules::CommandRule* rule = cmd.rule;
-    if (rule == nullptr || rule->technique.empty()) continue;
-    const bool known = std::any_of(out.begin(), out.end(), [&](const MitreMapping& m) {
-      return m.technique_id == rule->technique;
-    });
-    if (known) continue;
-    out.push_back({std::string(rule->technique), get_mitre_name(rule->technique),
-                   get_mitre_tactic(rule->technique)});
+  auto add = [&](std::string_view id) {
+    if (id.empty()) return;
+    const bool known = std::any_of(out.begin(), out.end(), [&](const MitreMapping& m) { return m.technique_id == id; });
+    if (!known) out.push_back({std::string(id), get_mitre_name(id), get_mitre_tactic(id)});
+  };
+  for (std::size_t i = 0; i < cmds.size(); ++i) {
+    const RuleEffect* effect = i < effects.size() ? &effects[i] : nullptr;
+    if (effect != nullptr && effect->techniques) {
+      for (const std::string& id : *effect->techniques) add(id);
+    } else if (cmds[i].rule != nullptr) {
+      add(cmds[i].rule->technique);
+    }
+    if (effect != nullptr)
+      for (const std::string& id : effect->extra_techniques) add(id);
   }
   return out;
 }
 
-std::string line_reason(const std::vector<SimpleCommand>& cmds,
+std::string segment_reason(const std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects,
+                           std::size_t i) {
+  if (i < effects.size() && effects[i].reason) return *effects[i].reason;
+  return generate_reason(cmds[i].analysis);
+}
+
+std::string line_reason(const std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects,
                         const std::optional<PipelineFlow>& flow) {
-  if (cmds.size() == 1) return generate_reason(cmds.front().analysis);
+  if (cmds.size() == 1) return segment_reason(cmds, effects, 0);
   std::string joined;
   for (std::size_t i = 0; i < cmds.size(); ++i) {
     if (i != 0) joined += " | ";
-    joined += generate_reason(cmds[i].analysis);
+    joined += segment_reason(cmds, effects, i);
   }
   if (flow && !flow->taint_flows.empty())
     return "Pipeline: " + joined + "; " + flow->taint_flows.front().escalation_reason;
@@ -79,7 +80,7 @@ std::string line_reason(const std::vector<SimpleCommand>& cmds,
 }
 
 AnalysisResult classify_unchecked(std::string_view command, const ClassifyContext* ctx,
-                                  const RuleConfig* config) {
+                                  const CompiledRules* rules) {
   ParsedCommand parsed = parse(command);
   const ParseConfidence confidence = confidence_of(parsed);
   const ShellKind shell = shell_of(ctx);
@@ -89,8 +90,13 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
   cmds.reserve(parsed.segments.size());
   for (CommandSegment& segment : parsed.segments)
     cmds.push_back(build_simple_command(std::move(segment), ctx, shell, parsed.warnings));
-  for (SimpleCommand& cmd : cmds) score_command(cmd.analysis, ctx, cmd.detector_weight);
-  if (config != nullptr) apply_overrides(cmds, *config);
+  std::vector<RuleEffect> effects;
+  if (rules == nullptr) {
+    for (SimpleCommand& cmd : cmds) score_command(cmd.analysis, ctx, cmd.detector_weight);
+  } else {
+    effects.reserve(cmds.size());
+    for (SimpleCommand& cmd : cmds) effects.push_back(rules->apply(cmd, ctx));
+  }
 
   std::optional<PipelineFlow> flow = analyze_pipeline(std::span<const SimpleCommand>(cmds), parsed.operators);
 
@@ -106,8 +112,8 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
   r.level = level_for_score(r.score);
   r.quick_decision = decision_for_score(r.score);
   r.risk_factors = merged_risk_factors(cmds);
-  r.mitre_mappings = mitre_mappings(cmds);
-  r.reason = line_reason(cmds, flow);
+  r.mitre_mappings = mitre_mappings(cmds, effects);
+  r.reason = line_reason(cmds, effects, flow);
   r.sub_commands.reserve(cmds.size());
   for (SimpleCommand& cmd : cmds) r.sub_commands.push_back(std::move(cmd.analysis));
   r.pipeline_flow = std::move(flow);
@@ -146,41 +152,70 @@ QuickDecision decision_for_score(std::uint8_t score) noexcept {
   return QuickDecision::Blocked;
 }
 
+// The rule files of a call, read and reported, ready for matching.
+class CallRules {
+ public:
+  explicit CallRules(const ClassifyContext* ctx) : set_(discover_rules(ctx)), compiled_(set_, ctx) {
+    report_rule_errors(set_);
+  }
+  CallRules(RuleSet set, const ClassifyContext* ctx) : set_(std::move(set)), compiled_(set_, ctx) {}
+  CallRules(const CallRules&) = delete;
+  CallRules& operator=(const CallRules&) = delete;
+  const CompiledRules* get() const noexcept { return compiled_.empty() ? nullptr : &compiled_; }
+
+ private:
+  RuleSet set_;
+  CompiledRules compiled_;
+};
+
 Outcome<AnalysisResult> classify_inner(std::string_view command, const ClassifyContext* ctx,
                                        const RuleConfig* config) noexcept {
-  return guarded([&] { return classify_unchecked(command, ctx, config); });
+  return guarded([&] {
+    // A configuration handed over directly is the caller's own: trusted.
+    RuleSet set;
+    if (config != nullptr) set.user = *config;
+    const CallRules rules(std::move(set), ctx);
+    return classify_unchecked(command, ctx, rules.get());
+  });
+}
+
+Outcome<AnalysisResult> classify_inner(std::string_view command, const ClassifyContext* ctx,
+                                       const RuleSet& set) noexcept {
+  return guarded([&] {
+    const CompiledRules rules(set, ctx);
+    return classify_unchecked(command, ctx, rules.empty() ? nullptr : &rules);
+  });
 }
 
 Outcome<AnalysisResult> classify(std::string_view command, const ClassifyContext* ctx) noexcept {
   return guarded([&] {
-    const std::optional<RuleConfig> config = RuleConfig::discover(ctx);
-    return classify_unchecked(command, ctx, config ? &*config : nullptr);
+    const CallRules rules(ctx);
+    return classify_unchecked(command, ctx, rules.get());
   });
 }
 
 Outcome<std::vector<AnalysisResult>> classify_batch(const std::vector<std::string>& commands,
                                                     const ClassifyContext* ctx) noexcept {
   return guarded([&] {
-    const std::optional<RuleConfig> config = RuleConfig::discover(ctx);
+    const CallRules rules(ctx);
     std::vector<AnalysisResult> results;
     results.reserve(commands.size());
-    for (const std::string& c : commands)
-      results.push_back(classify_unchecked(c, ctx, config ? &*config : nullptr));
+    for (const std::string& c : commands) results.push_back(classify_unchecked(c, ctx, rules.get()));
     return results;
   });
 }
 
 Outcome<std::uint8_t> risk_score(std::string_view command) noexcept {
   return guarded([&] {
-    const std::optional<RuleConfig> config = RuleConfig::discover(nullptr);
-    return classify_unchecked(command, nullptr, config ? &*config : nullptr).score;
+    const CallRules rules(nullptr);
+    return classify_unchecked(command, nullptr, rules.get()).score;
   });
 }
 
 Outcome<RiskLevel> risk_level(std::string_view command) noexcept {
   return guarded([&] {
-    const std::optional<RuleConfig> config = RuleConfig::discover(nullptr);
-    return classify_unchecked(command, nullptr, config ? &*config : nullptr).level;
+    const CallRules rules(nullptr);
+    return classify_unchecked(command, nullptr, rules.get()).level;
   });
 }
 

@@ -46,14 +46,19 @@ class Outcome {
   std::variant<T, Fault> v_;
 };
 
-// Discovers the rule file for the context, then classifies.
+// Reads the rule files for the context, then classifies.
 Outcome<AnalysisResult> classify(std::string_view command, const ClassifyContext* ctx) noexcept;
 
-// Classifies with an already loaded rule configuration (or none).
+// Classifies with an already loaded rule configuration (or none), trusted
+// as the user's own.
 Outcome<AnalysisResult> classify_inner(std::string_view command, const ClassifyContext* ctx,
                                        const RuleConfig* config) noexcept;
 
-// Discovers the rule file once, then classifies each command in order.
+// Classifies with the rule files of a call already read (user and project).
+Outcome<AnalysisResult> classify_inner(std::string_view command, const ClassifyContext* ctx,
+                                       const RuleSet& rules) noexcept;
+
+// Reads the rule files once, then classifies each command in order.
 Outcome<std::vector<AnalysisResult>> classify_batch(const std::vector<std::string>& commands,
                                                     const ClassifyContext* ctx) noexcept;
 

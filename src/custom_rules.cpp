@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <string>
 #include <system_error>
+#include <span>
 #include <utility>
 
+#include "rule_patterns.h"
 #include "text.h"
 
 namespace corvane {
@@ -40,6 +42,24 @@ constexpr std::string_view kUserFile = ".config/corvane/rules.toml";
 // tree recursively: a megabyte of dots would overflow the caller's stack. No
 // rule file needs a fraction of this.
 constexpr std::size_t kMaxNesting = 256;
+
+// Every value of the enumerations a rule file names by their spelling.
+constexpr std::array kIntents = {
+    Intent::Read, Intent::Write, Intent::Delete, Intent::Execute, Intent::Network, Intent::ProcessControl,
+    Intent::Privilege, Intent::PackageInstall, Intent::GitMutation, Intent::EnvModify, Intent::Search,
+    Intent::Info,
+};
+constexpr std::array kReversibilities = {Reversibility::Reversible, Reversibility::HardToReverse,
+                                         Reversibility::Irreversible};
+constexpr std::array kSensitivities = {Sensitivity::Normal, Sensitivity::Config, Sensitivity::System,
+                                       Sensitivity::Secrets, Sensitivity::Protected};
+
+template <typename E, std::size_t N>
+std::optional<E> parse_spelling(const std::array<E, N>& values, std::string_view s) noexcept {
+  for (E v : values)
+    if (to_string(v) == s) return v;
+  return std::nullopt;
+}
 
 // ---------------------------------------------------------------------------
 // Depth guard
@@ -150,111 +170,343 @@ std::size_t nesting_bound(std::string_view s) {
 }
 
 // ---------------------------------------------------------------------------
-// Element readers: one line per key, each with its fallback
+// Element readers
+//
+// One reader walks the document for classification and for the lint alike:
+// each key is read with its fallback, and whatever made the reader fall back,
+// skip or clamp is noted with its position when the caller collects notes.
 
-std::string string_or(const toml::table& t, std::string_view key, std::string_view fallback) {
-  const auto* v = t.get_as<std::string>(key);
-  return v != nullptr ? v->get() : std::string(fallback);
+SourcePosition position_of(const toml::source_region& r) {
+  return {static_cast<std::uint32_t>(r.begin.line), static_cast<std::uint32_t>(r.begin.column)};
 }
 
-std::optional<std::string> optional_string(const toml::table& t, std::string_view key) {
-  const auto* v = t.get_as<std::string>(key);
-  if (v == nullptr) return std::nullopt;
-  return v->get();
+std::string quote(std::string_view s) {
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') q.push_back('\\');
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      q += "\\x";
+      q.push_back(kHex[(c >> 4) & 0xf]);
+      q.push_back(kHex[c & 0xf]);
+      continue;
+    }
+    q.push_back(c);
+  }
+  q.push_back('"');
+  return q;
 }
 
-// The key an element is skipped without.
-std::optional<std::string> required_string(const toml::table& t, std::string_view key) {
-  const auto* v = t.get_as<std::string>(key);
-  if (v == nullptr || v->get().empty()) return std::nullopt;
-  return v->get();
+std::string_view type_name(const toml::node& n) {
+  switch (n.type()) {
+    case toml::node_type::table: return "a table";
+    case toml::node_type::array: return "an array";
+    case toml::node_type::string: return "a string";
+    case toml::node_type::integer: return "an integer";
+    case toml::node_type::floating_point: return "a float";
+    case toml::node_type::boolean: return "a boolean";
+    case toml::node_type::date: return "a date";
+    case toml::node_type::time: return "a time";
+    case toml::node_type::date_time: return "a date-time";
+    default: return "a value";
+  }
 }
 
-// Clamped on the parsed 64-bit value, so that 1000 reads as the maximum rather
-// than wrapping when narrowed. Floats, booleans and dates are not integers.
-template <typename Int>
-Int clamped_integer(const toml::table& t, std::string_view key, std::int64_t lo, std::int64_t hi,
-                    std::int64_t fallback) {
-  const auto* v = t.get_as<std::int64_t>(key);
-  return static_cast<Int>(v != nullptr ? std::clamp(v->get(), lo, hi) : fallback);
+// Edit distance of two short keys, for "did you mean" hints.
+std::size_t distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diag = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diag = up;
+    }
+  }
+  return row[b.size()];
 }
 
-std::optional<AllowRule> read_allow(const toml::node& n) {
-  if (const auto* s = n.as_string()) return AllowRule{s->get(), std::string(kAllowReason)};
-  const toml::table* t = n.as_table();
-  if (t == nullptr) return std::nullopt;
-  std::optional<std::string> pattern = required_string(*t, "pattern");
-  if (!pattern) return std::nullopt;
-  return AllowRule{std::move(*pattern), string_or(*t, "reason", kAllowReason)};
+std::string suggestion(std::string_view key, std::span<const std::string_view> known) {
+  for (std::string_view k : known)
+    if (key.size() < 64 && distance(key, k) <= 2) return " (did you mean " + quote(k) + "?)";
+  return {};
 }
 
-std::optional<BlockRule> read_block(const toml::node& n) {
-  if (const auto* s = n.as_string())
-    return BlockRule{s->get(), std::string(kBlockReason), std::nullopt};
-  const toml::table* t = n.as_table();
-  if (t == nullptr) return std::nullopt;
-  std::optional<std::string> pattern = required_string(*t, "pattern");
-  if (!pattern) return std::nullopt;
-  return BlockRule{std::move(*pattern),
-                   string_or(*t, "reason", kBlockReason),
-                   optional_string(*t, "mitre")};
-}
-
-std::optional<CustomFlagRule> read_flag(const toml::node& n) {
-  const toml::table* t = n.as_table();
-  if (t == nullptr) return std::nullopt;
-  CustomFlagRule rule;
-  if (const toml::array* flags = t->get_as<toml::array>("flags"))
-    for (const toml::node& f : *flags)
-      if (const auto* s = f.as_string()) rule.flags.push_back(s->get());
-  if (rule.flags.empty()) return std::nullopt;
-  rule.modifier = clamped_integer<std::int8_t>(*t, "modifier", -100, 100, kFlagModifier);
-  rule.description = string_or(*t, "description", "");
-  return rule;
-}
-
-template <typename Rule, typename Read>
-std::vector<Rule> read_array(const toml::table& t, std::string_view key, Read read) {
-  std::vector<Rule> out;
-  const toml::array* elements = t.get_as<toml::array>(key);
-  if (elements == nullptr) return out;
-  for (const toml::node& n : *elements)
-    if (std::optional<Rule> rule = read(n)) out.push_back(std::move(*rule));
+template <typename E, std::size_t N>
+std::string spellings(const std::array<E, N>& values) {
+  std::string out;
+  for (std::size_t i = 0; i < N; ++i) out += (i ? ", " : "") + std::string(to_string(values[i]));
   return out;
 }
 
-std::optional<CustomCommandRule> read_command(const toml::node& n) {
-  const toml::table* t = n.as_table();
-  if (t == nullptr) return std::nullopt;
-  std::optional<std::string> name = required_string(*t, "name");
-  if (!name) return std::nullopt;
-  return CustomCommandRule{std::move(*name),
+constexpr std::array<std::string_view, 5> kSections = {"allow", "block", "commands", "paths", "overrides"};
+constexpr std::array<std::string_view, 2> kAllowKeys = {"pattern", "reason"};
+constexpr std::array<std::string_view, 3> kBlockKeys = {"pattern", "reason", "mitre"};
+constexpr std::array<std::string_view, 6> kCommandKeys = {"name", "intent", "base_weight",
+                                                          "reversibility", "mitre", "dangerous_flags"};
+constexpr std::array<std::string_view, 3> kFlagKeys = {"flags", "modifier", "description"};
+constexpr std::array<std::string_view, 3> kPathKeys = {"pattern", "sensitivity", "description"};
+constexpr std::array<std::string_view, 3> kOverrideKeys = {"command", "score", "reason"};
+
+class Reader {
+ public:
+  explicit Reader(std::vector<RuleNote>* notes, bool project) : notes_(notes), project_(project) {}
+
+  RuleConfig read(const toml::table& doc) {
+    if (notes_ != nullptr) {
+      for (auto&& [key, value] : doc)
+        if (std::find(kSections.begin(), kSections.end(), key.str()) == kSections.end())
+          note(key.source(), "unknown section " + quote(key.str()) + suggestion(key.str(), kSections) + "; ignored");
+    }
+    RuleConfig config;
+    config.allow = section<AllowRule>(doc, "allow", &Reader::allow);
+    config.block = section<BlockRule>(doc, "block", &Reader::block);
+    config.commands = section<CustomCommandRule>(doc, "commands", &Reader::command);
+    config.paths = section<CustomPathRule>(doc, "paths", &Reader::path);
+    config.overrides = section<ScoreOverride>(doc, "overrides", &Reader::override_rule);
+    return config;
+  }
+
+ private:
+  bool noting() const { return notes_ != nullptr; }
+
+  void note(const toml::source_region& where, std::string message) {
+    if (notes_ != nullptr) notes_->push_back({position_of(where), std::move(message)});
+  }
+
+  void unknown_keys(const toml::table& t, std::span<const std::string_view> known, std::string_view what) {
+    if (!noting()) return;
+    for (auto&& [key, value] : t)
+      if (std::find(known.begin(), known.end(), key.str()) == known.end())
+        note(key.source(), "unknown key " + quote(key.str()) + " in " + std::string(what) +
+                               suggestion(key.str(), known) + "; ignored");
+  }
+
+  std::string string_or(const toml::table& t, std::string_view key, std::string_view fallback) {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) return std::string(fallback);
+    if (const auto* v = n->as_string()) return v->get();
+    note(n->source(), quote(key) + " must be a string, not " + std::string(type_name(*n)) + "; using " +
+                          (fallback.empty() ? std::string("an empty text") : quote(fallback)));
+    return std::string(fallback);
+  }
+
+  std::optional<std::string> optional_string(const toml::table& t, std::string_view key) {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) return std::nullopt;
+    if (const auto* v = n->as_string()) return v->get();
+    note(n->source(), quote(key) + " must be a string, not " + std::string(type_name(*n)) + "; ignored");
+    return std::nullopt;
+  }
+
+  // The key an element is skipped without.
+  std::optional<std::string> required_string(const toml::table& t, std::string_view key, std::string_view what) {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) {
+      note(t.source(), std::string(what) + " has no " + quote(key) + "; skipped");
+      return std::nullopt;
+    }
+    const auto* v = n->as_string();
+    if (v == nullptr || v->get().empty()) {
+      note(n->source(), quote(key) + " must be a non-empty string" +
+                            (v == nullptr ? ", not " + std::string(type_name(*n)) : std::string()) + "; " +
+                            std::string(what) + " skipped");
+      return std::nullopt;
+    }
+    return v->get();
+  }
+
+  // Clamped on the parsed 64-bit value, so that 1000 reads as the maximum
+  // rather than wrapping when narrowed. Floats, booleans and dates are not
+  // integers.
+  template <typename Int>
+  Int clamped_integer(const toml::table& t, std::string_view key, std::int64_t lo, std::int64_t hi,
+                      std::int64_t fallback) {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) return static_cast<Int>(fallback);
+    const auto* v = n->as_integer();
+    if (v == nullptr) {
+      note(n->source(), quote(key) + " must be an integer, not " + std::string(type_name(*n)) + "; using " +
+                            std::to_string(fallback));
+      return static_cast<Int>(fallback);
+    }
+    const std::int64_t clamped = std::clamp(v->get(), lo, hi);
+    if (clamped != v->get())
+      note(n->source(), quote(key) + " = " + std::to_string(v->get()) + " is outside " + std::to_string(lo) +
+                            ".." + std::to_string(hi) + "; using " + std::to_string(clamped));
+    return static_cast<Int>(clamped);
+  }
+
+  // Checks that a command pattern can be used; the rule is kept either way,
+  // and matching passes over a pattern that cannot be split.
+  void check_pattern(const toml::node& where, std::string_view pattern, std::string_view what) {
+    if (!noting()) return;
+    std::string why;
+    const auto words = patterns::split_words(pattern, &why);
+    if (!words) note(where.source(), std::string(what) + " " + quote(pattern) + " cannot be read: " + why +
+                                         "; it matches nothing");
+    else if (words->empty()) note(where.source(), "empty " + std::string(what) + " matches nothing");
+    else if (text::contains(words->front(), '/'))
+      note(where.source(), "the first word of " + quote(pattern) +
+                               " is matched against a program's base name and never holds \"/\"");
+  }
+
+  template <typename Rule>
+  using ReadFn = std::optional<Rule> (Reader::*)(const toml::node&);
+
+  template <typename Rule>
+  std::vector<Rule> section(const toml::table& t, std::string_view key, ReadFn<Rule> read) {
+    std::vector<Rule> out;
+    const toml::node* n = t.get(key);
+    if (n == nullptr) return out;
+    const toml::array* elements = n->as_array();
+    if (elements == nullptr) {
+      note(n->source(), quote(key) + " must be an array (" + std::string(key) + " = [...] or [[" +
+                            std::string(key) + "]]), not " + std::string(type_name(*n)) + "; ignored");
+      return out;
+    }
+    for (const toml::node& e : *elements)
+      if (std::optional<Rule> rule = (this->*read)(e)) out.push_back(std::move(*rule));
+    return out;
+  }
+
+  std::optional<AllowRule> allow(const toml::node& n) {
+    if (project_) note(n.source(), "a project file cannot allow anything; ignored");
+    if (const auto* s = n.as_string()) {
+      if (!project_) check_pattern(n, s->get(), "pattern");
+      return AllowRule{s->get(), std::string(kAllowReason)};
+    }
+    const toml::table* t = n.as_table();
+    if (t == nullptr) {
+      note(n.source(), "allow entry must be a string or a table, not " + std::string(type_name(n)) + "; skipped");
+      return std::nullopt;
+    }
+    unknown_keys(*t, kAllowKeys, "an allow entry");
+    std::optional<std::string> pattern = required_string(*t, "pattern", "allow entry");
+    if (!pattern) return std::nullopt;
+    if (!project_) check_pattern(*t->get("pattern"), *pattern, "pattern");
+    return AllowRule{std::move(*pattern), string_or(*t, "reason", kAllowReason)};
+  }
+
+  std::optional<BlockRule> block(const toml::node& n) {
+    if (const auto* s = n.as_string()) {
+      check_pattern(n, s->get(), "pattern");
+      return BlockRule{s->get(), std::string(kBlockReason), std::nullopt};
+    }
+    const toml::table* t = n.as_table();
+    if (t == nullptr) {
+      note(n.source(), "block entry must be a string or a table, not " + std::string(type_name(n)) + "; skipped");
+      return std::nullopt;
+    }
+    unknown_keys(*t, kBlockKeys, "a block entry");
+    std::optional<std::string> pattern = required_string(*t, "pattern", "block entry");
+    if (!pattern) return std::nullopt;
+    check_pattern(*t->get("pattern"), *pattern, "pattern");
+    return BlockRule{std::move(*pattern), string_or(*t, "reason", kBlockReason), optional_string(*t, "mitre")};
+  }
+
+  std::optional<CustomFlagRule> flag(const toml::node& n) {
+    const toml::table* t = n.as_table();
+    if (t == nullptr) {
+      note(n.source(), "dangerous flag entry must be a table, not " + std::string(type_name(n)) + "; skipped");
+      return std::nullopt;
+    }
+    unknown_keys(*t, kFlagKeys, "a dangerous flag entry");
+    CustomFlagRule rule;
+    if (const toml::node* flags = t->get("flags")) {
+      if (const toml::array* list = flags->as_array()) {
+        for (const toml::node& f : *list) {
+          if (const auto* s = f.as_string()) rule.flags.push_back(s->get());
+          else note(f.source(), "a flag must be a string, not " + std::string(type_name(f)) + "; dropped");
+        }
+      } else {
+        note(flags->source(), "\"flags\" must be an array, not " + std::string(type_name(*flags)));
+      }
+    }
+    if (rule.flags.empty()) {
+      note(n.source(), "dangerous flag entry has no flags; skipped");
+      return std::nullopt;
+    }
+    rule.modifier = clamped_integer<std::int8_t>(*t, "modifier", -100, 100, kFlagModifier);
+    rule.description = string_or(*t, "description", "");
+    return rule;
+  }
+
+  std::optional<CustomCommandRule> command(const toml::node& n) {
+    const toml::table* t = n.as_table();
+    if (t == nullptr) {
+      note(n.source(), "commands entry must be a table, not " + std::string(type_name(n)) + "; skipped");
+      return std::nullopt;
+    }
+    unknown_keys(*t, kCommandKeys, "a commands entry");
+    std::optional<std::string> name = required_string(*t, "name", "commands entry");
+    if (!name) return std::nullopt;
+    check_pattern(*t->get("name"), *name, "name");
+    CustomCommandRule rule{std::move(*name),
                            string_or(*t, "intent", kCommandIntent),
                            clamped_integer<std::uint8_t>(*t, "base_weight", 0, 100, kCommandBaseWeight),
                            string_or(*t, "reversibility", kCommandReversibility),
                            optional_string(*t, "mitre"),
-                           read_array<CustomFlagRule>(*t, "dangerous_flags", read_flag)};
-}
+                           {}};
+    if (const toml::node* flags = t->get("dangerous_flags")) {
+      if (flags->is_array()) rule.dangerous_flags = section<CustomFlagRule>(*t, "dangerous_flags", &Reader::flag);
+      else note(flags->source(), "\"dangerous_flags\" must be an array, not " + std::string(type_name(*flags)) +
+                                     "; using none");
+    }
+    if (noting()) {
+      if (!parse_intent(rule.intent))
+        note(t->get("intent")->source(), "intent " + quote(rule.intent) + " is not one of " +
+                                             spellings(kIntents) + "; the command rule is not used");
+      if (!parse_reversibility(rule.reversibility))
+        note(t->get("reversibility")->source(), "reversibility " + quote(rule.reversibility) + " is not one of " +
+                                                    spellings(kReversibilities) + "; the command rule is not used");
+    }
+    return rule;
+  }
 
-std::optional<CustomPathRule> read_path(const toml::node& n) {
-  const toml::table* t = n.as_table();
-  if (t == nullptr) return std::nullopt;
-  std::optional<std::string> pattern = required_string(*t, "pattern");
-  if (!pattern) return std::nullopt;
-  return CustomPathRule{std::move(*pattern),
-                        string_or(*t, "sensitivity", kPathSensitivity),
+  std::optional<CustomPathRule> path(const toml::node& n) {
+    const toml::table* t = n.as_table();
+    if (t == nullptr) {
+      note(n.source(), "paths entry must be a table, not " + std::string(type_name(n)) + "; skipped");
+      return std::nullopt;
+    }
+    unknown_keys(*t, kPathKeys, "a paths entry");
+    std::optional<std::string> pattern = required_string(*t, "pattern", "paths entry");
+    if (!pattern) return std::nullopt;
+    CustomPathRule rule{std::move(*pattern), string_or(*t, "sensitivity", kPathSensitivity),
                         string_or(*t, "description", kPathDescription)};
-}
+    if (noting() && !parse_sensitivity(rule.sensitivity))
+      note(t->get("sensitivity")->source(), "sensitivity " + quote(rule.sensitivity) + " is not one of " +
+                                                spellings(kSensitivities) + "; the path rule is not used");
+    if (noting() && rule.pattern.starts_with('~') && rule.pattern.size() > 1 && rule.pattern[1] != '/')
+      note(t->get("pattern")->source(), "only \"~\" and \"~/\" stand for the home directory; " +
+                                            quote(rule.pattern) + " matches nothing");
+    return rule;
+  }
 
-std::optional<ScoreOverride> read_override(const toml::node& n) {
-  const toml::table* t = n.as_table();
-  if (t == nullptr) return std::nullopt;
-  std::optional<std::string> command = required_string(*t, "command");
-  if (!command) return std::nullopt;
-  return ScoreOverride{std::move(*command),
-                       clamped_integer<std::uint8_t>(*t, "score", 0, 100, kOverrideScore),
-                       optional_string(*t, "reason")};
-}
+  std::optional<ScoreOverride> override_rule(const toml::node& n) {
+    const toml::table* t = n.as_table();
+    if (t == nullptr) {
+      note(n.source(), "overrides entry must be a table, not " + std::string(type_name(n)) + "; skipped");
+      return std::nullopt;
+    }
+    unknown_keys(*t, kOverrideKeys, "an overrides entry");
+    std::optional<std::string> command = required_string(*t, "command", "overrides entry");
+    if (!command) return std::nullopt;
+    if (noting() && (text::contains(*command, '/') || text::contains(*command, ' ')))
+      note(t->get("command")->source(), "\"command\" is compared with a program's base name, so " +
+                                            quote(*command) + " never matches");
+    if (noting() && t->get("score") == nullptr)
+      note(t->source(), "overrides entry has no \"score\"; it scores 0 and never raises anything");
+    return ScoreOverride{std::move(*command), clamped_integer<std::uint8_t>(*t, "score", 0, 100, kOverrideScore),
+                         optional_string(*t, "reason")};
+  }
+
+  std::vector<RuleNote>* notes_;
+  bool project_;
+};
 
 // ---------------------------------------------------------------------------
 // File access
@@ -290,7 +542,7 @@ std::string too_large() { return "file is larger than 1 MiB"; }
 // type is checked before opening, so that a device is not even opened, and
 // again on the open descriptor, which is what counts if the entry is replaced
 // in between; O_NONBLOCK keeps that open from waiting for a FIFO's writer.
-std::optional<std::string> read_rule_file(const std::string& path, std::string& error) {
+std::optional<std::string> read_text_file(const std::string& path, std::string& error) {
   if (path.find('\0') != std::string::npos) {
     error = "path contains a NUL byte";
     return std::nullopt;
@@ -382,52 +634,135 @@ std::string join(std::string_view dir, std::string_view name) {
 
 }  // namespace
 
-std::optional<RuleConfig> RuleConfig::discover(const ClassifyContext* ctx) {
-  std::vector<std::string> candidates;
-  if (ctx != nullptr && ctx->project_root) candidates.push_back(join(*ctx->project_root, kProjectFile));
-  if (ctx != nullptr && ctx->cwd) candidates.push_back(join(*ctx->cwd, kProjectFile));
-  if (const char* home = std::getenv("HOME"); home != nullptr && text::is_valid_utf8(home))
-    candidates.push_back(join(home, kUserFile));
-  // Only the first file found counts, even when it is broken: files are never
-  // merged, and a broken project file does not let the user's file through.
-  for (const std::string& path : candidates)
-    if (has_entry(path)) return from_file(path);
-  return std::nullopt;
+std::optional<Intent> parse_intent(std::string_view s) noexcept { return parse_spelling(kIntents, s); }
+std::optional<Reversibility> parse_reversibility(std::string_view s) noexcept {
+  return parse_spelling(kReversibilities, s);
+}
+std::optional<Sensitivity> parse_sensitivity(std::string_view s) noexcept {
+  return parse_spelling(kSensitivities, s);
 }
 
-std::optional<RuleConfig> RuleConfig::from_file(const std::string& path) {
-  std::string error;
-  const std::optional<std::string> text = read_rule_file(path, error);
-  if (!text) {
-    report("corvane: failed to read " + path + ": " + error + "\n");
+std::string RuleFileError::message() const {
+  if (kind == Kind::Read) return "corvane: failed to read " + path + ": " + description + "\n";
+  return "corvane: failed to parse " + path + ": invalid TOML or rule format\n";
+}
+
+namespace {
+
+// The TOML document in `text`, or nothing with the parser's description of
+// the first error and where it is.
+std::optional<toml::table> parse_document(std::string_view text, std::string& description, SourcePosition& where) {
+  if (nesting_bound(text) > kMaxNesting) {
+    description = "tables or keys nested deeper than " + std::to_string(kMaxNesting) + " levels";
+    where = {1, 1};
     return std::nullopt;
   }
-  std::optional<RuleConfig> config = from_toml(*text);
-  if (!config) report("corvane: failed to parse " + path + ": invalid TOML or rule format\n");
-  return config;
-}
-
-std::optional<RuleConfig> RuleConfig::from_toml(std::string_view text) {
-  if (nesting_bound(text) > kMaxNesting) return std::nullopt;
-  toml::table doc;
 #if TOML_EXCEPTIONS
   try {
-    doc = toml::parse(text);
-  } catch (const toml::parse_error&) {
+    return toml::parse(text);
+  } catch (const toml::parse_error& e) {
+    description = e.description();
+    where = position_of(e.source());
     return std::nullopt;
   }
 #else
   toml::parse_result parsed = toml::parse(text);
-  if (!parsed) return std::nullopt;
-  doc = std::move(parsed).table();
+  if (!parsed) {
+    description = parsed.error().description();
+    where = position_of(parsed.error().source());
+    return std::nullopt;
+  }
+  return std::move(parsed).table();
 #endif
-  RuleConfig config;
-  config.allow = read_array<AllowRule>(doc, "allow", read_allow);
-  config.block = read_array<BlockRule>(doc, "block", read_block);
-  config.commands = read_array<CustomCommandRule>(doc, "commands", read_command);
-  config.paths = read_array<CustomPathRule>(doc, "paths", read_path);
-  config.overrides = read_array<ScoreOverride>(doc, "overrides", read_override);
-  return config;
+}
+
+RuleFile read_text(std::string_view text, const std::string& path, bool project, bool with_notes) {
+  RuleFile out;
+  std::string description;
+  SourcePosition where;
+  std::optional<toml::table> doc = parse_document(text, description, where);
+  if (!doc) {
+    out.error = RuleFileError{RuleFileError::Kind::Parse, path, std::move(description), where};
+    return out;
+  }
+  out.config = Reader(with_notes ? &out.notes : nullptr, project).read(*doc);
+  out.config->source = path;
+  return out;
+}
+
+RuleFile read_file(const std::string& path, bool project, bool with_notes) {
+  std::string error;
+  const std::optional<std::string> text = read_text_file(path, error);
+  if (!text) {
+    RuleFile out;
+    out.error = RuleFileError{RuleFileError::Kind::Read, path, std::move(error), {}};
+    return out;
+  }
+  return read_text(*text, path, project, with_notes);
+}
+
+}  // namespace
+
+RuleFile read_rule_text(std::string_view text, const std::string& path, bool project) {
+  return read_text(text, path, project, true);
+}
+
+RuleFile read_rule_file(const std::string& path, bool project) { return read_file(path, project, true); }
+
+RulePaths rule_paths(const ClassifyContext* ctx) {
+  RulePaths out;
+  std::vector<std::string> candidates;
+  if (ctx != nullptr && ctx->project_root) candidates.push_back(join(*ctx->project_root, kProjectFile));
+  if (ctx != nullptr && ctx->cwd) candidates.push_back(join(*ctx->cwd, kProjectFile));
+  // The first project candidate that exists shadows the other, even when it
+  // turns out to be broken.
+  for (std::string& path : candidates) {
+    if (has_entry(path)) {
+      out.project = std::move(path);
+      break;
+    }
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && text::is_valid_utf8(home))
+    out.user = join(home, kUserFile);
+  return out;
+}
+
+RuleSet discover_rules(const ClassifyContext* ctx) {
+  RuleSet set;
+  const RulePaths paths = rule_paths(ctx);
+  // Each file stands on its own: a broken project file costs only itself.
+  auto load = [&](const std::string& path, std::optional<RuleConfig>& slot) {
+    RuleFile file = read_file(path, false, false);
+    if (file.error) set.errors.push_back(std::move(*file.error));
+    slot = std::move(file.config);
+  };
+  if (paths.project) load(*paths.project, set.project);
+  if (paths.user && has_entry(*paths.user)) load(*paths.user, set.user);
+  return set;
+}
+
+std::optional<RuleConfig> RuleConfig::from_file(const std::string& path) {
+  RuleFile file = read_rule_file(path);
+  if (file.error) report(file.error->message());
+  return std::move(file.config);
+}
+
+std::optional<RuleConfig> RuleConfig::from_toml(std::string_view text) {
+  std::string description;
+  SourcePosition where;
+  const std::optional<toml::table> doc = parse_document(text, description, where);
+  if (!doc) return std::nullopt;
+  return Reader(nullptr, false).read(*doc);
+}
+
+void report_rule_errors(const RuleSet& set) noexcept {
+  for (const RuleFileError& e : set.errors) {
+    try {
+      report(e.message());
+    } catch (...) {
+      // Out of memory while building one line: the verdict matters more.
+    }
+  }
 }
 
 }  // namespace corvane

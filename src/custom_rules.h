@@ -1,10 +1,11 @@
 // Project and user rule files (TOML).
 //
-// Looked for, in order, at <project_root>/.corvane.toml, <cwd>/.corvane.toml
-// and $HOME/.config/corvane/rules.toml; the first that exists is the only one
-// read, even when it is broken. Of what is read, classification only uses the
-// score overrides, and those can only raise a score: a project's rule file
-// comes with a cloned repository and is untrusted input.
+// The user's file, $HOME/.config/corvane/rules.toml, is always read. On top of
+// it comes the project's file: the first of <project_root>/.corvane.toml and
+// <cwd>/.corvane.toml that exists (it shadows the other even when broken). The
+// user's file is trusted. The project's file arrives with a cloned repository
+// and is not: its allow entries are ignored and everything else in it may only
+// raise a verdict. A broken file of either kind is left out on its own.
 #pragma once
 
 #include <cstdint>
@@ -55,16 +56,43 @@ struct ScoreOverride {
   std::optional<std::string> reason;
 };
 
+// A place in a rule file: line and column from 1, both 0 when not known.
+struct SourcePosition {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  bool operator==(const SourcePosition&) const = default;
+};
+
+// Something the reader let pass quietly: an element skipped, a key that fell
+// back to its default, a value clamped, a key or section it does not know, a
+// value that makes a rule unusable. Classification ignores these; the rules
+// lint shows them.
+struct RuleNote {
+  SourcePosition where;
+  std::string message;
+};
+
+// Why a rule file yielded no configuration.
+struct RuleFileError {
+  enum class Kind : std::uint8_t { Read, Parse };
+  Kind kind = Kind::Read;
+  std::string path;
+  std::string description;  // the system's words (read) or the TOML parser's (parse)
+  SourcePosition where;     // of a parse error
+
+  // The one-line message classification writes on standard error, with its
+  // line feed: "corvane: failed to read PATH: WHY" or "corvane: failed to
+  // parse PATH: invalid TOML or rule format".
+  std::string message() const;
+};
+
 struct RuleConfig {
   std::vector<AllowRule> allow;
   std::vector<BlockRule> block;
   std::vector<CustomCommandRule> commands;
   std::vector<CustomPathRule> paths;
   std::vector<ScoreOverride> overrides;
-
-  // Finds and loads the rule file for a context (or none); nothing when no
-  // candidate exists or the first existing one cannot be loaded.
-  static std::optional<RuleConfig> discover(const ClassifyContext* ctx);
+  std::string source;  // the file read, for reasons; empty when read from text
 
   // Reads and parses one file; failures are reported on standard error.
   static std::optional<RuleConfig> from_file(const std::string& path);
@@ -72,6 +100,51 @@ struct RuleConfig {
   // Parses TOML text; nothing exactly when the text is not valid TOML.
   static std::optional<RuleConfig> from_toml(std::string_view text);
 };
+
+// The outcome of reading one rule file: a configuration, or the error that
+// prevented it; notes in file order either way (a parse error has none).
+struct RuleFile {
+  std::optional<RuleConfig> config;
+  std::optional<RuleFileError> error;
+  std::vector<RuleNote> notes;
+};
+
+// Reads one file without reporting anything. `project` marks a project file,
+// whose allow entries the notes then say are ignored.
+RuleFile read_rule_file(const std::string& path, bool project = false);
+
+// Parses TOML text as `read_rule_file` does; `path` only labels the result.
+RuleFile read_rule_text(std::string_view text, const std::string& path = {}, bool project = false);
+
+// The files that apply to a call, each read once.
+struct RuleSet {
+  std::optional<RuleConfig> user;     // trusted
+  std::optional<RuleConfig> project;  // untrusted: allows ignored, raises only
+  std::vector<RuleFileError> errors;  // in discovery order: project, then user
+
+  bool empty() const noexcept { return !user && !project; }
+};
+
+// The paths discovery would read for a context: the project candidate that
+// exists (if any) and the user file (if HOME is usable), without reading them.
+struct RulePaths {
+  std::optional<std::string> project;
+  std::optional<std::string> user;
+};
+RulePaths rule_paths(const ClassifyContext* ctx);
+
+// Finds and reads the rule files for a context. Reports nothing: the caller
+// decides what to do with the errors.
+RuleSet discover_rules(const ClassifyContext* ctx);
+
+// Writes the one-line message of each error on standard error, in order.
+void report_rule_errors(const RuleSet& set) noexcept;
+
+// The engine's values for the spellings a rule file uses (the JSON
+// spellings: "delete", "hard_to_reverse", "secrets"); nothing for any other.
+std::optional<Intent> parse_intent(std::string_view s) noexcept;
+std::optional<Reversibility> parse_reversibility(std::string_view s) noexcept;
+std::optional<Sensitivity> parse_sensitivity(std::string_view s) noexcept;
 
 // Largest rule file read; anything bigger is a read failure, so that a hostile
 // file cannot exhaust the caller's memory.

@@ -42,10 +42,12 @@ void score_command(CommandAnalysis& a, const ClassifyContext* ctx) {
   score_command(a, ctx, static_cast<std::uint8_t>(detector_term(a.command, ctx)));
 }
 
-void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t detector_weight) {
+void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t detector_weight,
+                   std::optional<std::uint8_t> base_weight) {
   const int detector = detector_weight;
   int intent = 0;
   for (Intent i : a.intent) intent = std::max(intent, weight(kIntentWeight, i));
+  if (base_weight) intent = *base_weight;
 
   int scope = 0, sensitivity = 0;
   for (const Target& t : a.targets) {

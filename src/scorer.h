@@ -1,6 +1,7 @@
 // Scoring and reason text of one analysed segment.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "types.h"
@@ -13,7 +14,10 @@ void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx);
 
 // The same with the detector term already known: the highest weight of the
 // injection rows (and, for zsh, the zsh rows) matching `analysis.command`.
-void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx, std::uint8_t detector_term);
+// `base_weight`, when given, takes the place of the intent's weight (a custom
+// command rule's own).
+void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx, std::uint8_t detector_term,
+                   std::optional<std::uint8_t> base_weight = std::nullopt);
 
 // One-line human-readable reason, e.g. "File deletion: targeting filesystem
 // root, recursive deletion". Does not read the score.

@@ -112,12 +112,22 @@ Load load_file(const std::string& path) {
   return l;
 }
 
-Load discover(const ClassifyContext* ctx) {
+// The files found for a context, described, and the messages a call writes.
+struct Found {
+  std::string project;  // "none" when no project file was read
+  std::string user;
+  std::string err;
+};
+
+Found discover(const ClassifyContext* ctx) {
   CaptureStderr();
-  Load l;
-  l.config = RuleConfig::discover(ctx);
-  l.err = GetCapturedStderr();
-  return l;
+  const RuleSet set = discover_rules(ctx);
+  report_rule_errors(set);
+  Found f;
+  f.err = GetCapturedStderr();
+  f.project = set.project ? describe(*set.project) : "none";
+  f.user = set.user ? describe(*set.user) : "none";
+  return f;
 }
 
 std::string read_message(const std::string& path, std::string_view why) {
@@ -428,78 +438,92 @@ class CustomRulesDiscover : public testing::Test {
   ClassifyContext ctx;
 };
 
-TEST_F(CustomRulesDiscover, FirstExistingCandidateWins) {
+TEST_F(CustomRulesDiscover, UserFileAlwaysReadFirstProjectCandidateOnTop) {
   home_file(override_of("home"));
   cwd_file(override_of("cwd"));
   project_file(override_of("project"));
 
-  Load l = discover(&ctx);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "override(project;70;~)");
+  Found f = discover(&ctx);
+  EXPECT_EQ(f.project, "override(project;70;~)");
+  EXPECT_EQ(f.user, "override(home;70;~)");
 
   fs::remove(dir.path("project/.corvane.toml"));
-  l = discover(&ctx);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "override(cwd;70;~)");
+  f = discover(&ctx);
+  EXPECT_EQ(f.project, "override(cwd;70;~)");
+  EXPECT_EQ(f.user, "override(home;70;~)");
 
   fs::remove(dir.path("cwd/.corvane.toml"));
-  l = discover(&ctx);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "override(home;70;~)");
+  f = discover(&ctx);
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.user, "override(home;70;~)");
 
   fs::remove(dir.path("home/.config/corvane/rules.toml"));
-  l = discover(&ctx);
-  EXPECT_FALSE(l.config.has_value());
-  EXPECT_EQ(l.err, "");
+  f = discover(&ctx);
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.user, "none");
+  EXPECT_EQ(f.err, "");
 }
 
 TEST_F(CustomRulesDiscover, WithoutContextOnlyHomeCounts) {
   project_file(override_of("project"));
   home_file(override_of("home"));
-  const Load l = discover(nullptr);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "override(home;70;~)");
+  const Found f = discover(nullptr);
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.user, "override(home;70;~)");
 }
 
 TEST_F(CustomRulesDiscover, ContextHomeDirIsNotUsed) {
   dir.write("other/.config/corvane/rules.toml", override_of("other"));
   ctx.home_dir = dir.path("other");
-  EXPECT_FALSE(discover(&ctx).config.has_value());
+  const Found f = discover(&ctx);
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.user, "none");
 }
 
-TEST_F(CustomRulesDiscover, ProjectFileWithoutOverridesShadowsHome) {
-  project_file("allow = [\"make\"]\n");
+// An empty project file used to replace the user's file; now both are read.
+TEST_F(CustomRulesDiscover, ProjectFileDoesNotHideUserFile) {
+  project_file("");
   home_file(override_of("home"));
-  const Load l = discover(&ctx);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "allow(make;Allowed by project rules)");
+  const Found f = discover(&ctx);
+  EXPECT_EQ(f.project, "");
+  EXPECT_EQ(f.user, "override(home;70;~)");
 }
 
-TEST_F(CustomRulesDiscover, BrokenProjectFileShadowsHomeAndReportsOncePerCall) {
+TEST_F(CustomRulesDiscover, BrokenProjectFileReportedOncePerCallUserFileStillRead) {
   const std::string path = project_file("overrides = [\n");
+  cwd_file(override_of("cwd"));  // shadowed even though the project file is broken
   home_file(override_of("home"));
   for (int call = 0; call < 2; ++call) {
-    const Load l = discover(&ctx);
-    EXPECT_FALSE(l.config.has_value());
-    EXPECT_EQ(l.err, parse_message(path));
+    const Found f = discover(&ctx);
+    EXPECT_EQ(f.project, "none");
+    EXPECT_EQ(f.user, "override(home;70;~)");
+    EXPECT_EQ(f.err, parse_message(path));
   }
+}
+
+TEST_F(CustomRulesDiscover, BothFilesBrokenBothReportedProjectFirst) {
+  const std::string project = project_file("overrides = [\n");
+  const std::string user = home_file("x = ");
+  const Found f = discover(&ctx);
+  EXPECT_EQ(f.err, parse_message(project) + parse_message(user));
 }
 
 TEST_F(CustomRulesDiscover, DirectoryNamedLikeTheFileIsReadFailure) {
   fs::create_directories(dir.path("cwd/.corvane.toml"));
   home_file(override_of("home"));
-  const Load l = discover(&ctx);
-  EXPECT_FALSE(l.config.has_value());
-  EXPECT_EQ(l.err, read_message(dir.path("cwd/.corvane.toml"), "Is a directory"));
+  const Found f = discover(&ctx);
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.user, "override(home;70;~)");
+  EXPECT_EQ(f.err, read_message(dir.path("cwd/.corvane.toml"), "Is a directory"));
 }
 
-TEST_F(CustomRulesDiscover, DanglingSymlinkShadowsHome) {
+TEST_F(CustomRulesDiscover, DanglingSymlinkShadowsCwdFile) {
   fs::create_directories(dir.path("project"));
   fs::create_symlink(dir.path("nowhere"), dir.path("project/.corvane.toml"));
-  home_file(override_of("home"));
-  const Load l = discover(&ctx);
-  EXPECT_FALSE(l.config.has_value());
-  EXPECT_EQ(l.err, read_message(dir.path("project/.corvane.toml"), "No such file or directory"));
+  cwd_file(override_of("cwd"));
+  const Found f = discover(&ctx);
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.err, read_message(dir.path("project/.corvane.toml"), "No such file or directory"));
 }
 
 TEST_F(CustomRulesDiscover, JoinsWithOneSeparator) {
@@ -513,36 +537,44 @@ TEST_F(CustomRulesDiscover, EmptyProjectRootIsRelativeToWorkingDirectory) {
   const fs::path saved = fs::current_path();
   fs::current_path(dir.path("project"));
   ctx.project_root = "";
-  const Load l = discover(&ctx);
+  const Found f = discover(&ctx);
   fs::current_path(saved);
-  EXPECT_FALSE(l.config.has_value());
-  EXPECT_EQ(l.err, parse_message(".corvane.toml"));
+  EXPECT_EQ(f.project, "none");
+  EXPECT_EQ(f.err, parse_message(".corvane.toml"));
 }
 
 TEST_F(CustomRulesDiscover, HomeUnsetOrNotUtf8IsLeftOut) {
   const std::string odd = dir.path("h\xff");
   dir.write("h\xff/.config/corvane/rules.toml", override_of("odd"));
   home.set(odd);
-  Load l = discover(nullptr);
-  EXPECT_FALSE(l.config.has_value());
-  EXPECT_EQ(l.err, "");
+  Found f = discover(nullptr);
+  EXPECT_EQ(f.user, "none");
+  EXPECT_EQ(f.err, "");
 
   home.unset();
-  l = discover(nullptr);
-  EXPECT_FALSE(l.config.has_value());
-  EXPECT_EQ(l.err, "");
+  f = discover(nullptr);
+  EXPECT_EQ(f.user, "none");
+  EXPECT_EQ(f.err, "");
 }
 
 TEST_F(CustomRulesDiscover, EditsTakeEffectOnTheNextCall) {
   project_file(override_of("first"));
-  Load l = discover(&ctx);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "override(first;70;~)");
-
+  EXPECT_EQ(discover(&ctx).project, "override(first;70;~)");
   project_file(override_of("second"));
-  l = discover(&ctx);
-  ASSERT_TRUE(l.config.has_value());
-  EXPECT_EQ(describe(*l.config), "override(second;70;~)");
+  EXPECT_EQ(discover(&ctx).project, "override(second;70;~)");
+}
+
+// The reader hands its errors over with the parser's own words and position.
+TEST_F(CustomRulesDiscover, ErrorsCarryDescriptionAndPosition) {
+  const std::string path = project_file("allow = [\"a\"]\nblock = [\"b\" \"c\"]\n");
+  const RuleSet set = discover_rules(&ctx);
+  ASSERT_EQ(set.errors.size(), 1u);
+  const RuleFileError& e = set.errors.front();
+  EXPECT_EQ(e.kind, RuleFileError::Kind::Parse);
+  EXPECT_EQ(e.path, path);
+  EXPECT_FALSE(e.description.empty());
+  EXPECT_EQ(e.where, (SourcePosition{2, 14}));
+  EXPECT_EQ(e.message(), parse_message(path));
 }
 
 // ---------------------------------------------------------------------------

@@ -305,17 +305,20 @@ def test_user_rule_file_through_home(home, tmp_path, capfd):
     _user_rules(home, '[[overrides]]\ncommand = "rm"\nscore = 1\n')
     assert corvane.risk_score("rm -rf /") == 100
 
-    # A project file shadows the user file for calls that name the project;
-    # risk_score and risk_level take no context and only see the user file.
+    # A project file is read on top of the user file and cannot weaken it:
+    # its allow is ignored; risk_score and risk_level take no context and
+    # only see the user file.
     _user_rules(home, '[[overrides]]\ncommand = "frob"\nscore = 90\n')
     project = tmp_path / "project"
     project.mkdir()
-    (project / ".corvane.toml").write_text('allow = ["frob"]\n')
+    (project / ".corvane.toml").write_text('allow = ["frob"]\n[[overrides]]\ncommand = "zap"\nscore = 95\n')
     ctx = {"project_root": str(project)}
-    assert corvane.classify("frob", ctx)["score"] < 90
-    assert corvane.classify("frob", {"cwd": str(project)})["score"] < 90
-    assert corvane.classify("frob", {"home_dir": str(tmp_path)})["score"] == 90
+    assert corvane.classify("frob", ctx)["score"] == 90
+    assert corvane.classify("frob", {"cwd": str(project)})["score"] == 90
+    assert corvane.classify("zap", {"cwd": str(project)})["score"] == 95
+    assert corvane.classify("zap", {"home_dir": str(tmp_path)})["score"] < 95
     assert corvane.risk_score("frob") == 90
+    assert corvane.risk_score("zap") < 95
     assert capfd.readouterr().err == ""
 
 
@@ -334,12 +337,12 @@ def test_parse_message_once_per_call(home, capfd):
     assert capfd.readouterr().err == message
 
 
-def test_read_message_for_a_directory_shadows_home(home, tmp_path, capfd):
+def test_read_message_for_a_directory_keeps_home(home, tmp_path, capfd):
     _user_rules(home, '[[overrides]]\ncommand = "frob"\nscore = 90\n')
     cwd = tmp_path / "cwd"
     (cwd / ".corvane.toml").mkdir(parents=True)
     r = corvane.classify("frob", {"cwd": str(cwd), "project_root": str(tmp_path / "nowhere")})
-    assert r["score"] < 90
+    assert r["score"] == 90
     err = capfd.readouterr().err
     prefix = f"corvane: failed to read {cwd / '.corvane.toml'}: "
     assert err.startswith(prefix) and err.endswith("\n")
