@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "json.h"
 #include "types.h"
 
 namespace corvane {
