@@ -8,7 +8,9 @@
 #include "rules/injection.h"
 #include "rules/paths.h"
 #include "rules/zsh.h"
+#include "scorer.h"
 #include "text.h"
+#include "words.h"
 
 namespace corvane {
 namespace {
@@ -37,6 +39,44 @@ void add_unique(std::vector<RiskFactor>& factors, RiskFactor f) {
   if (std::find(factors.begin(), factors.end(), f) == factors.end()) factors.push_back(f);
 }
 
+// A word as matching sees it: quotes removed when nothing in it expands.
+std::string matched_value(const std::string& written) {
+  if (!has_quoting(written)) return written;
+  std::optional<std::string> value = remove_quotes(written);
+  return value ? std::move(*value) : written;
+}
+
+// The word's offset in the segment's text, when the parser's offsets place
+// it there.
+std::size_t offset_in(std::string_view text, std::size_t text_start, std::size_t word_start,
+                      std::string_view written) {
+  if (word_start < text_start) return std::string_view::npos;
+  const std::size_t at = word_start - text_start;
+  if (at > text.size() || text.substr(at, written.size()) != written) return std::string_view::npos;
+  return at;
+}
+
+// The words the flag rules look at, from offset `from` of the text on: the
+// text split at white space as typed, except that a quoted word stays one
+// word and is seen after quote removal, so that text inside one quoted
+// argument never reads as a flag.
+std::vector<std::string_view> flag_words(const SimpleCommand& cmd, std::size_t from) {
+  const std::string_view text = cmd.text();
+  std::vector<std::string_view> out;
+  std::size_t pos = std::min(from, text.size());
+  auto split_until = [&](std::size_t end) {
+    for (std::string_view w : text::split_words(text.substr(pos, end - pos))) out.push_back(w);
+  };
+  for (const Word& w : cmd.words) {
+    if (w.at == std::string_view::npos || w.at < pos || !has_quoting(w.written)) continue;
+    split_until(w.at);
+    if (!w.value.empty()) out.push_back(w.value);
+    pos = w.at + w.written.size();
+  }
+  split_until(text.size());
+  return out;
+}
+
 }  // namespace
 
 SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext* ctx,
@@ -48,21 +88,27 @@ SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext
   cmd.assignments = std::move(segment.assignments);
   cmd.in_subshell = segment.in_subshell;
 
+  const std::string_view text = a.command;
   cmd.words.reserve(segment.arguments.size() + 1);
   if (segment.executable) {
     cmd.has_executable = true;
-    cmd.words.push_back({*segment.executable, *segment.executable});
+    const std::string& exe = *segment.executable;
+    cmd.words.push_back(
+        {exe, matched_value(exe), offset_in(text, segment.start, segment.executable_start, exe)});
     a.executable = std::move(segment.executable);
   }
-  for (Argument& arg : segment.arguments) cmd.words.push_back({arg.text, std::move(arg.text)});
-  const std::string_view text = a.command;
+  for (Argument& arg : segment.arguments) {
+    const std::size_t at = offset_in(text, segment.start, arg.start, arg.text);
+    std::string value = matched_value(arg.text);
+    cmd.words.push_back({std::move(arg.text), std::move(value), at});
+  }
 
   // Command rule, and capabilities looked up independently with the same key.
   cmd.rule = cmd.has_executable ? rules::lookup_command(cmd.program()) : nullptr;
   if (cmd.rule != nullptr) {
     a.intent = {cmd.rule->intent};
     a.reversibility = cmd.rule->reversibility;
-    a.flags = rules::match_flag_rules(*cmd.rule, text);
+    if (!cmd.rule->flag_rules.empty()) a.flags = rules::match_flag_rules(*cmd.rule, flag_words(cmd, 0));
   } else {
     a.intent = {Intent::Execute};
     a.reversibility = Reversibility::HardToReverse;
@@ -77,8 +123,11 @@ SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext
   };
   for (const Word& w : cmd.arguments())
     if (looks_like_path(w.value)) add_target(w.written, w.value);
-  for (const Redirection& r : cmd.redirections)
-    if (!r.target.empty()) add_target(r.target, r.target);
+  for (const Redirection& r : cmd.redirections) {
+    if (r.target.empty()) continue;
+    const bool names_file = r.kind != RedirectKind::Heredoc && r.kind != RedirectKind::Herestring;
+    add_target(r.target, names_file ? matched_value(r.target) : r.target);
+  }
   if (a.targets.empty()) a.targets.push_back({std::nullopt, TargetScope::None, Sensitivity::Normal});
 
   // Risk factors: flags (repeats kept), detectors, then the line's warnings.
@@ -106,6 +155,18 @@ SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext
     }
   }
   return cmd;
+}
+
+void score_simple_command(const SimpleCommand& cmd, CommandAnalysis& analysis,
+                          const ClassifyContext* ctx, std::optional<std::uint8_t> base_weight) {
+  std::vector<std::string_view> paths;
+  paths.reserve(cmd.targets.size());
+  for (const PathTarget& t : cmd.targets) paths.push_back(t.value);
+  score_command(analysis, ctx, cmd.detector_weight, base_weight, paths);
+}
+
+void score_simple_command(SimpleCommand& cmd, const ClassifyContext* ctx) {
+  score_simple_command(cmd, cmd.analysis, ctx);
 }
 
 CommandAnalysis analyze_segment(CommandSegment segment, const ClassifyContext* ctx,

@@ -92,7 +92,7 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
     cmds.push_back(build_simple_command(std::move(segment), ctx, shell, parsed.warnings));
   std::vector<RuleEffect> effects;
   if (rules == nullptr) {
-    for (SimpleCommand& cmd : cmds) score_command(cmd.analysis, ctx, cmd.detector_weight);
+    for (SimpleCommand& cmd : cmds) score_simple_command(cmd, ctx);
   } else {
     effects.reserve(cmds.size());
     for (SimpleCommand& cmd : cmds) effects.push_back(rules->apply(cmd, ctx));

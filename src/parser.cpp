@@ -266,6 +266,7 @@ std::optional<QuoteKind> quote_of_kind(std::string_view kind) {
 Argument make_argument(Tree& tree, TSNode n) {
   Argument arg;
   arg.text = tree.text(n);
+  arg.start = ts_node_start_byte(n);
   const std::string_view kind = tree.kind(n);
   if (auto q = quote_of_kind(kind)) {
     arg.quoted = true;
@@ -343,20 +344,26 @@ std::optional<Assignment> extract_assignment(Tree& tree, TSNode n) {
   return Assignment{whole.substr(0, eq), whole.substr(eq + 1)};
 }
 
-CommandSegment fresh_segment(std::string text) {
+CommandSegment fresh_segment(std::string text, std::size_t start = 0) {
   CommandSegment s;
   s.text = std::move(text);
+  s.start = start;
   return s;
 }
 
+CommandSegment fresh_segment(Tree& tree, TSNode n) {
+  return fresh_segment(tree.text(n), ts_node_start_byte(n));
+}
+
 CommandSegment extract_command(Tree& tree, TSNode n) {
-  CommandSegment seg = fresh_segment(tree.text(n));
+  CommandSegment seg = fresh_segment(tree, n);
   const auto kids = tree.children_of(n);
   seg.arguments.reserve(kids->size());
   for (const Child& c : *kids) {
     const std::string_view k = tree.kind(c.node);
     if (k == "command_name") {
       seg.executable = tree.text(c.node);
+      seg.executable_start = ts_node_start_byte(c.node);
     } else if (is_redirect_kind(k)) {
       if (auto r = extract_redirection(tree, c.node)) seg.redirections.push_back(std::move(*r));
     } else if (k == "variable_assignment") {
@@ -369,18 +376,20 @@ CommandSegment extract_command(Tree& tree, TSNode n) {
 }
 
 CommandSegment extract_redirected_statement(Tree& tree, TSNode n) {
-  CommandSegment seg = fresh_segment(tree.text(n));
+  CommandSegment seg = fresh_segment(tree, n);
   const auto kids = tree.children_of(n);
   for (const Child& c : *kids) {
     const std::string_view k = tree.kind(c.node);
     if (k == "command") {
       CommandSegment piece = extract_command(tree, c.node);
       seg.executable = std::move(piece.executable);
+      seg.executable_start = piece.executable_start;
       seg.arguments = std::move(piece.arguments);
       seg.assignments = std::move(piece.assignments);
       for (auto& r : piece.redirections) seg.redirections.push_back(std::move(r));
     } else if (k == "pipeline") {
       seg.text = tree.text(c.node);
+      seg.start = ts_node_start_byte(c.node);
     } else if (is_redirect_kind(k)) {
       if (auto r = extract_redirection(tree, c.node)) seg.redirections.push_back(std::move(*r));
     }
@@ -408,7 +417,7 @@ CommandSegment extract_any_command(Tree& tree, TSNode n) {
           break;
         }
       }
-      if (found == nullptr) return fresh_segment(tree.text(n));
+      if (found == nullptr) return fresh_segment(tree, n);
       n = *found;
       continue;
     }
@@ -416,21 +425,24 @@ CommandSegment extract_any_command(Tree& tree, TSNode n) {
       tree.named_children(n, kids);
       for (TSNode c : kids)
         if (tree.kind(c) == "command") return extract_command(tree, c);
-      return fresh_segment(tree.text(n));
+      return fresh_segment(tree, n);
     }
-    return fresh_segment(tree.text(n));
+    return fresh_segment(tree, n);
   }
 }
 
 CommandSegment merge_subshell(Tree& tree, TSNode n) {
-  CommandSegment seg = fresh_segment(tree.text(n));
+  CommandSegment seg = fresh_segment(tree, n);
   seg.in_subshell = true;
   const auto kids = tree.named_children_of(n);
   for (TSNode c : *kids) {
     const std::string_view k = tree.kind(c);
     if (k != "list" && k != "command" && k != "pipeline" && k != "redirected_statement") continue;
     CommandSegment piece = extract_any_command(tree, c);
-    if (!seg.executable) seg.executable = std::move(piece.executable);
+    if (!seg.executable) {
+      seg.executable = std::move(piece.executable);
+      seg.executable_start = piece.executable_start;
+    }
     for (auto& a : piece.arguments) seg.arguments.push_back(std::move(a));
     for (auto& r : piece.redirections) seg.redirections.push_back(std::move(r));
     for (auto& a : piece.assignments) seg.assignments.push_back(std::move(a));
@@ -540,13 +552,13 @@ void walk_program(Tree& tree, TSNode root, std::vector<CommandSegment>& segments
     } else if (k == "redirected_statement") {
       segments.push_back(extract_redirected_statement(tree, n));
     } else if (k == "variable_assignment") {
-      CommandSegment seg = fresh_segment(tree.text(n));
+      CommandSegment seg = fresh_segment(tree, n);
       if (auto a = extract_assignment(tree, n)) seg.assignments.push_back(std::move(*a));
       segments.push_back(std::move(seg));
     } else if (k == "subshell") {
       segments.push_back(merge_subshell(tree, n));
     } else if (is_opaque_kind(k)) {
-      segments.push_back(fresh_segment(tree.text(n)));
+      segments.push_back(fresh_segment(tree, n));
     } else {
       // Everything else (errors, test expressions, substitutions, loop
       // bodies, ...) is walked through: commands inside become segments.

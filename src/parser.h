@@ -37,6 +37,7 @@ struct Argument {
   bool has_expansion = false;
   QuoteKind quote = QuoteKind::Unquoted;
   std::optional<ExpansionKind> expansion;
+  std::size_t start = 0;  // byte offset of the word in the command line
   bool operator==(const Argument&) const = default;
 };
 
@@ -60,6 +61,10 @@ struct CommandSegment {
   std::vector<Redirection> redirections;
   std::vector<Assignment> assignments;
   bool in_subshell = false;
+  // Byte offsets in the command line of `text` and of the executable word,
+  // so that a word can be found again in the segment's text.
+  std::size_t start = 0;
+  std::size_t executable_start = 0;
   bool operator==(const CommandSegment&) const = default;
 };
 

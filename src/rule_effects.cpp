@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "analyzer.h"
 #include "rule_patterns.h"
 #include "scorer.h"
 #include "text.h"
@@ -237,7 +238,7 @@ RuleEffect CompiledRules::apply(SimpleCommand& cmd, const ClassifyContext* ctx) 
     }
     flag_factors.insert(flag_factors.end(), factors.begin(), factors.end());
     x.risk_factors = std::move(flag_factors);
-    score_command(x, ctx, cmd.detector_weight, c.rule->base_weight);
+    score_simple_command(cmd, x, ctx, c.rule->base_weight);
   };
   auto techniques_of = [](const Command& c) {
     return c.rule->mitre && !c.rule->mitre->empty() ? std::vector<std::string>{*c.rule->mitre}
@@ -249,7 +250,7 @@ RuleEffect CompiledRules::apply(SimpleCommand& cmd, const ClassifyContext* ctx) 
     with_command(a, *mine);
     effect.techniques = techniques_of(*mine);
   } else {
-    score_command(a, ctx, cmd.detector_weight);
+    score_simple_command(cmd, a, ctx);
   }
   bool project_raised = false;
   if (const Command* theirs = facts.words.empty() ? nullptr : longest_command(facts.words, false)) {

@@ -44,6 +44,12 @@ void score_command(CommandAnalysis& a, const ClassifyContext* ctx) {
 
 void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t detector_weight,
                    std::optional<std::uint8_t> base_weight) {
+  score_command(a, ctx, detector_weight, base_weight, {});
+}
+
+void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t detector_weight,
+                   std::optional<std::uint8_t> base_weight,
+                   std::span<const std::string_view> matched_paths) {
   const int detector = detector_weight;
   int intent = 0;
   for (Intent i : a.intent) intent = std::max(intent, weight(kIntentWeight, i));
@@ -61,9 +67,11 @@ void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t 
   const Intent primary = a.intent.empty() ? Intent::Info : a.intent.front();
   bool any_path = false;
   int context = 0;
-  for (const Target& t : a.targets) {
+  for (std::size_t i = 0; i < a.targets.size(); ++i) {
+    const Target& t = a.targets[i];
     if (!t.path) continue;
-    const int adj = context_adjustment(*t.path, primary, ctx);
+    const std::string_view path = i < matched_paths.size() ? matched_paths[i] : *t.path;
+    const int adj = context_adjustment(path, primary, ctx);
     context = any_path ? std::max(context, adj) : adj;
     any_path = true;
   }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "types.h"
 
@@ -18,6 +20,12 @@ void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx);
 // command rule's own).
 void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx, std::uint8_t detector_term,
                    std::optional<std::uint8_t> base_weight = std::nullopt);
+
+// The same, with the context term taken from `matched_paths[i]` for target i
+// (the path as matched, after quote removal) instead of its shown path.
+void score_command(CommandAnalysis& analysis, const ClassifyContext* ctx, std::uint8_t detector_term,
+                   std::optional<std::uint8_t> base_weight,
+                   std::span<const std::string_view> matched_paths);
 
 // One-line human-readable reason, e.g. "File deletion: targeting filesystem
 // root, recursive deletion". Does not read the score.

@@ -29,7 +29,12 @@ namespace corvane {
 // One word of the command line: the executable or an argument.
 struct Word {
   std::string written;  // as in the source, quotes included
-  std::string value;    // as matched
+  // After quote removal (see remove_quotes); the written text when the word
+  // holds an expansion, whose value is unknown.
+  std::string value;
+  // Byte offset of `written` in the segment's text; npos when the word
+  // cannot be placed there.
+  std::size_t at = std::string_view::npos;
 };
 
 // A path the command acts on.

@@ -440,8 +440,8 @@ TEST(ConformanceCore, AnalyzerTargets) {
       {"cp a src/b", nullptr, {{"src/b", SingleFile, Normal}}},
       {"cp -t/tmp x", nullptr, {none}},
       {"cat --file=/etc/passwd", nullptr, {none}},
-      // Quotes are part of the text: not unquoted before the tests.
-      {"cat \"/etc/passwd\"", nullptr, {{"\"/etc/passwd\"", SingleFile, Normal}}},
+      // Matching sees the word after quote removal; the path shows as written.
+      {"cat \"/etc/passwd\"", nullptr, {{"\"/etc/passwd\"", System, SystemFile}}},
       // Arguments first, then redirections, each in order.
       {"> out cat /etc/hosts ./b", nullptr,
        {{"/etc/hosts", System, SystemFile}, {"./b", SingleFile, Normal}, {"out", SingleFile, Normal}}},

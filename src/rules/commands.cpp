@@ -300,11 +300,15 @@ const CommandRule* lookup_command(std::string_view executable) noexcept {
 }
 
 std::vector<FlagAnalysis> match_flag_rules(const CommandRule& rule, std::string_view segment_text) {
-  std::vector<FlagAnalysis> flags;
-  if (rule.flag_rules.empty()) return flags;
+  if (rule.flag_rules.empty()) return {};
   // Quotes stay part of their words and nothing is expanded: the flag rules
   // look at the text as typed.
-  const std::vector<std::string_view> words = text::split_words(segment_text);
+  return match_flag_rules(rule, text::split_words(segment_text));
+}
+
+std::vector<FlagAnalysis> match_flag_rules(const CommandRule& rule,
+                                           std::span<const std::string_view> words) {
+  std::vector<FlagAnalysis> flags;
   for (const FlagRule& fr : rule.flag_rules) {
     bool all = true;
     for (std::size_t t = 0; t < fr.token_count() && all; ++t) all = token_present(words, fr.tokens[t]);

@@ -46,4 +46,8 @@ const CommandRule* lookup_command(std::string_view executable) noexcept;
 // The rule's flag rules that match the segment's source text, in rule order.
 std::vector<FlagAnalysis> match_flag_rules(const CommandRule& rule, std::string_view segment_text);
 
+// The same over words already split (and unquoted) by the caller.
+std::vector<FlagAnalysis> match_flag_rules(const CommandRule& rule,
+                                           std::span<const std::string_view> words);
+
 }  // namespace corvane::rules
