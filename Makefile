@@ -27,7 +27,9 @@ $(BUILD)/build.ninja: | bootstrap
 build: bootstrap $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only the verdict goes to standard output, so that it can be piped.
+demo:
+	@$(MAKE) --no-print-directory build >&2
 	@$(BUILD)/corvane "$(CMD)"
 
 test: build

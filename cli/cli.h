@@ -41,18 +41,32 @@ struct ContextOptions {
   ClassifyContext to_context() const;
 };
 
+// What the hook answers for a risky command: ask where the agent can ask
+// (deny where it cannot), deny everywhere, or let it through.
+enum class RiskyAnswer : unsigned char { Ask, Deny, Allow };
+
 // Result of parsing one subcommand's arguments.
 struct Options {
   ContextOptions context;
   bool json = false;
   bool from_stdin = false;
   bool help = false;
+  // hook
+  std::optional<std::string> agent;
+  RiskyAnswer risky = RiskyAnswer::Ask;
+  bool allow_safe = false;
+  bool fail_open = false;
+  std::optional<std::string> log;
+  bool log_redact = false;
+  // guard
+  std::optional<std::string> ask_at;
+  bool fish = false;  // --shell fish: classified with the bash rules
   std::vector<std::string> commands;
 };
 
 // The program's forms. Each has a row in the subcommand table (names, usage
 // lines, help) and the options it accepts are marked in the option table.
-enum class Subcommand : unsigned char { Check, Hook, Plain };
+enum class Subcommand : unsigned char { Check, Hook, Mcp, Init, Guard, Plain };
 
 // The whole help of the program, and the help of one subcommand, both
 // generated from the option and subcommand tables.
@@ -61,6 +75,10 @@ std::string help_text(Subcommand sub);
 
 // The subcommand of that name; nothing for a word that names none.
 std::optional<Subcommand> find_subcommand(std::string_view name) noexcept;
+
+// The agent dialects of `corvane hook`, for --agent.
+bool is_agent_name(std::string_view name) noexcept;
+std::string_view agent_names() noexcept;  // "claude, codex, ..."
 
 // Parses `args` (the words after the subcommand). Returns false and sets
 // `error` to a one-line message on a usage error.
@@ -93,7 +111,24 @@ bool use_colour();
 // The readable summary of one result, ending with a newline.
 std::string render_summary(const AnalysisResult& result, bool colour);
 
+// Text that is valid UTF-8: every invalid sequence becomes U+FFFD. Used on
+// JSON lines, whose strings quote commands that may hold any bytes.
+std::string valid_utf8(std::string_view text);
+
+// At most `limit` bytes of `text`, cut at a character boundary and marked
+// with "..." when shortened.
+std::string shortened(std::string_view text, std::size_t limit);
+
 // `corvane hook`: the pre-tool-use hook of coding agents.
 int run_hook(std::span<const std::string_view> args);
+
+// `corvane mcp`: a Model Context Protocol server on standard input and output.
+int run_mcp(std::span<const std::string_view> args);
+
+// `corvane init bash|zsh|fish`: the snippet for an interactive shell.
+int run_init(std::span<const std::string_view> args);
+
+// `corvane guard`: what the shell snippets run for each interactive line.
+int run_guard(std::span<const std::string_view> args);
 
 }  // namespace corvane::cli

@@ -10,6 +10,7 @@ namespace {
 
 enum class OptionKind : unsigned char {
   Json, Stdin, Help, EndOfOptions, Cwd, ProjectRoot, Home, Protect, Shell,
+  Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt,
 };
 
 // Which subcommands accept an option, one bit per Subcommand.
@@ -17,6 +18,10 @@ using SubcommandSet = unsigned;
 constexpr SubcommandSet only(Subcommand sub) noexcept { return 1u << static_cast<unsigned>(sub); }
 constexpr SubcommandSet kCheck = only(Subcommand::Check);
 constexpr SubcommandSet kHook = only(Subcommand::Hook);
+constexpr SubcommandSet kMcp = only(Subcommand::Mcp);
+constexpr SubcommandSet kInit = only(Subcommand::Init);
+constexpr SubcommandSet kGuard = only(Subcommand::Guard);
+constexpr SubcommandSet kContext = kCheck | kHook | kGuard;
 
 // Options that say where the commands would run; the help lists them in a
 // section of their own, shared by every subcommand that takes them.
@@ -33,17 +38,25 @@ struct OptionRow {
 
 // Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 10> kOptionTable{{
-  {"--json",         OptionKind::Json,         "",        kCheck,         OptionGroup::Own,     "one JSON line per command instead of the summary"},
-  {"--stdin",        OptionKind::Stdin,        "",        kCheck,         OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped"},
-  {"--",             OptionKind::EndOfOptions, "",        kCheck | kHook, OptionGroup::Own,     "end of options: what follows are commands"},
-  {"--help",         OptionKind::Help,         "",        kCheck | kHook, OptionGroup::Own,     ""},
-  {"-h",             OptionKind::Help,         "",        kCheck | kHook, OptionGroup::Own,     ""},
-  {"--cwd",          OptionKind::Cwd,          "DIR",     kCheck | kHook, OptionGroup::Context, "directory the commands would run in"},
-  {"--project-root", OptionKind::ProjectRoot,  "DIR",     kCheck | kHook, OptionGroup::Context, "root of the project they belong to"},
-  {"--home",         OptionKind::Home,         "DIR",     kCheck | kHook, OptionGroup::Context, "the user's home directory"},
-  {"--protect",      OptionKind::Protect,      "PATH",    kCheck | kHook, OptionGroup::Context, "a path that is off limits (repeatable)"},
-  {"--shell",        OptionKind::Shell,        "bash|zsh", kCheck | kHook, OptionGroup::Context, "dialect of the commands (default bash)"},
+constexpr std::array<OptionRow, 18> kOptionTable{{
+  {"--json",         OptionKind::Json,         "",              kCheck,           OptionGroup::Own,     "one JSON line per command instead of the summary"},
+  {"--stdin",        OptionKind::Stdin,        "",              kCheck,           OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped, CRLF ends a line too"},
+  {"--agent",        OptionKind::Agent,        "NAME",          kHook,            OptionGroup::Own,     "answer as this agent: claude, codex, gemini, copilot,\ncursor, windsurf, cline, factory or amp (default: told\nfrom the payload's shape)"},
+  {"--risky",        OptionKind::Risky,        "ask|deny|allow", kHook,           OptionGroup::Own,     "answer for a risky command: ask (default; deny where\nthe agent cannot ask), deny, or allow (no objection)"},
+  {"--allow-safe",   OptionKind::AllowSafe,    "",              kHook,            OptionGroup::Own,     "answer allow for a safe command where the agent has a\nplain allow (default: no decision)"},
+  {"--fail-open",    OptionKind::FailOpen,     "",              kHook,            OptionGroup::Own,     "on a payload that cannot be read, exit 1 without a\ndecision instead of denying"},
+  {"--log",          OptionKind::Log,          "FILE",          kHook,            OptionGroup::Own,     "append one JSON line per decision to FILE (default:\n$CORVANE_LOG when set)"},
+  {"--log-redact",   OptionKind::LogRedact,    "",              kHook,            OptionGroup::Own,     "log the command's SHA-256 and first word, not the command"},
+  {"--shell",        OptionKind::Shell,        "bash|zsh|fish", kGuard,           OptionGroup::Own,     "the shell the line was typed in (fish lines are judged\nwith the bash rules)"},
+  {"--ask-at",       OptionKind::AskAt,        "LEVEL",         kGuard,           OptionGroup::Own,     "ask from this level up: caution, danger (default) or\ncritical (default: $CORVANE_ASK_AT when set)"},
+  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard, OptionGroup::Own, "end of options: what follows are commands"},
+  {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit, OptionGroup::Own, ""},
+  {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit, OptionGroup::Own, ""},
+  {"--cwd",          OptionKind::Cwd,          "DIR",           kContext,         OptionGroup::Context, "directory the commands would run in"},
+  {"--project-root", OptionKind::ProjectRoot,  "DIR",           kContext,         OptionGroup::Context, "root of the project they belong to"},
+  {"--home",         OptionKind::Home,         "DIR",           kContext,         OptionGroup::Context, "the user's home directory"},
+  {"--protect",      OptionKind::Protect,      "PATH",          kContext,         OptionGroup::Context, "a path that is off limits (repeatable)"},
+  {"--shell",        OptionKind::Shell,        "bash|zsh",      kCheck | kHook,   OptionGroup::Context, "dialect of the commands (default bash)"},
 }};
 // clang-format on
 
@@ -56,7 +69,7 @@ struct SubcommandRow {
 };
 
 // clang-format off
-constexpr std::array<SubcommandRow, 3> kSubcommandTable{{
+constexpr std::array<SubcommandRow, 6> kSubcommandTable{{
   {"check", Subcommand::Check, {"[options] COMMAND...", "[options] --stdin"},
    "classify each COMMAND (or each line of standard input) and print\n"
    "a readable summary, or JSON lines with --json",
@@ -66,10 +79,28 @@ constexpr std::array<SubcommandRow, 3> kSubcommandTable{{
    "\n"
    "Exit status of check: 0 every command is safe, 1 the worst is risky,\n"
    "2 one is blocked, 64 usage error, 70 internal error, 74 input/output error."},
-  {"hook", Subcommand::Hook, {"[context options] < payload.json", ""},
-   "read a coding agent's pre-tool-use call (JSON) on standard input\n"
-   "and print its permission decision: allow, ask or deny",
-   "hook exits 0 with its decision on standard output, 1 on a bad payload."},
+  {"hook", Subcommand::Hook, {"[options] [context options] < payload.json", ""},
+   "read a coding agent's pre-execution call (JSON) on standard input\n"
+   "and answer in that agent's form: deny, ask, allow or nothing",
+   "hook answers blocked commands with a deny, risky ones with ask (deny where\n"
+   "the agent cannot ask) and safe ones with no decision. Other tools and events\n"
+   "get no answer. A payload it cannot read is denied in the agent's form, or\n"
+   "with exit status 2 and the reason on standard error."},
+  {"mcp", Subcommand::Mcp, {"", ""},
+   "serve the Model Context Protocol on standard input and output,\n"
+   "with one tool, classify_command",
+   ""},
+  {"init", Subcommand::Init, {"bash|zsh|fish", ""},
+   "print the snippet that makes an interactive shell check each\n"
+   "command line before it runs: eval \"$(corvane init bash)\"",
+   "The snippet lets safe lines run, shows a note for caution, asks y/N from\n"
+   "danger up (CORVANE_ASK_AT=caution|danger|critical moves that) and wants\n"
+   "\"yes\" typed for a blocked line. CORVANE_DISABLE=1 exported turns it off;\n"
+   "as the prefix of one line it lets that line through."},
+  {"guard", Subcommand::Guard, {"[options] [context options] -- LINE", ""},
+   "what the shell snippets run for each line: exit 0 to run it,\n"
+   "1 not to, after a note or a question on the terminal",
+   ""},
   {"", Subcommand::Plain, {"COMMAND...", ""},
    "without a subcommand: one JSON line per command, exit status 0",
    ""},
@@ -123,11 +154,14 @@ void append_item(std::string& out, std::size_t column, std::string_view indent,
 }
 
 void append_usage_lines(std::string& out, const SubcommandRow& row, bool& first) {
-  for (std::string_view synopsis : row.synopses) {
-    if (synopsis.empty()) continue;
+  const bool bare = row.synopses[0].empty();  // a subcommand that takes nothing
+  for (std::size_t i = 0; i < row.synopses.size(); ++i) {
+    const std::string_view synopsis = row.synopses[i];
+    if (synopsis.empty() && !(bare && i == 0)) continue;
     out += first ? "usage: corvane " : "       corvane ";
     first = false;
-    if (!row.name.empty()) out.append(row.name).push_back(' ');
+    out.append(row.name);
+    if (!row.name.empty() && !synopsis.empty()) out.push_back(' ');
     out.append(synopsis).push_back('\n');
   }
 }
@@ -174,7 +208,8 @@ std::string quoted(std::string_view s) {
 
 // Stores one option's value. Returns false with `error` set when the value is
 // not acceptable.
-bool apply(const OptionRow& row, std::string_view value, Options& out, std::string& error) {
+bool apply(const OptionRow& row, std::string_view value, Subcommand sub, Options& out,
+           std::string& error) {
   if (!row.value.empty() && value.empty()) {
     error = "option " + std::string(row.name) + " needs a non-empty value";
     return false;
@@ -194,10 +229,45 @@ bool apply(const OptionRow& row, std::string_view value, Options& out, std::stri
         ctx.shell = ShellKind::Bash;
       } else if (value == "zsh") {
         ctx.shell = ShellKind::Zsh;
+      } else if (value == "fish" && sub == Subcommand::Guard) {
+        // fish lines are judged as text with the bash rules.
+        ctx.shell = ShellKind::Bash;
+        out.fish = true;
       } else {
-        error = "option --shell takes bash or zsh, not " + quoted(value);
+        error = std::string("option --shell takes ") +
+                (sub == Subcommand::Guard ? "bash, zsh or fish" : "bash or zsh") + ", not " + quoted(value);
         return false;
       }
+      break;
+    case OptionKind::Agent:
+      if (!is_agent_name(value)) {
+        error = "option --agent takes " + std::string(agent_names()) + ", not " + quoted(value);
+        return false;
+      }
+      out.agent = std::string(value);
+      break;
+    case OptionKind::Risky:
+      if (value == "ask") {
+        out.risky = RiskyAnswer::Ask;
+      } else if (value == "deny") {
+        out.risky = RiskyAnswer::Deny;
+      } else if (value == "allow") {
+        out.risky = RiskyAnswer::Allow;
+      } else {
+        error = "option --risky takes ask, deny or allow, not " + quoted(value);
+        return false;
+      }
+      break;
+    case OptionKind::AllowSafe: out.allow_safe = true; break;
+    case OptionKind::FailOpen: out.fail_open = true; break;
+    case OptionKind::Log: out.log = std::string(value); break;
+    case OptionKind::LogRedact: out.log_redact = true; break;
+    case OptionKind::AskAt:
+      if (value != "caution" && value != "danger" && value != "critical") {
+        error = "option --ask-at takes caution, danger or critical, not " + quoted(value);
+        return false;
+      }
+      out.ask_at = std::string(value);
       break;
   }
   return true;
@@ -295,7 +365,7 @@ bool parse_options(Subcommand sub, std::span<const std::string_view> args, Optio
       }
       value = args[++i];
     }
-    if (!apply(*row, value, out, error)) return false;
+    if (!apply(*row, value, sub, out, error)) return false;
   }
   return true;
 }

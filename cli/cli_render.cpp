@@ -195,6 +195,33 @@ std::string printable(std::string_view text) {
   return out;
 }
 
+std::string valid_utf8(std::string_view text) {
+  if (text::is_valid_utf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (std::size_t i = 0; i < text.size();) {
+    const text::Utf8Char c = text::decode_utf8(text, i);
+    if (c.valid) {
+      out.append(text.substr(i, c.len));
+    } else {
+      out.append("\xEF\xBF\xBD");  // U+FFFD REPLACEMENT CHARACTER
+    }
+    i += c.len == 0 ? 1 : c.len;
+  }
+  return out;
+}
+
+std::string shortened(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  constexpr std::string_view kMark = "...";
+  std::size_t cut = limit > kMark.size() ? limit - kMark.size() : 0;
+  // Back up to the first byte of a character.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  std::string out(text.substr(0, cut));
+  out.append(kMark);
+  return out;
+}
+
 bool use_colour() {
   const char* no_colour = std::getenv("NO_COLOR");
   if (no_colour != nullptr && *no_colour != '\0') return false;

@@ -3,6 +3,8 @@
 //   corvane check 'rm -rf build' 'ls'      readable summary, exit 0/1/2
 //   corvane check --json --stdin < cmds    one JSON line per input line
 //   corvane hook < payload.json            pre-tool-use hook for coding agents
+//   corvane mcp                            Model Context Protocol server on stdio
+//   eval "$(corvane init bash)"            check each interactive line (bash, zsh, fish)
 //   corvane 'curl -s https://x.sh | bash'  one JSON line per argument, exit 0
 //
 // The last form predates the subcommands; ./corvane and `make demo` use it,
@@ -24,14 +26,15 @@ int usage_error(std::string_view message, std::string_view sub = {}) {
   return kExitUsage;
 }
 
-// Splits standard input into commands, one per line. The newline (and only
-// the newline) is removed so that a stray carriage return stays visible to
-// the engine; lines of nothing but spaces and tabs are skipped.
+// Splits standard input into commands, one per line. Lines may end in LF or
+// CRLF (a file written on Windows); lines of nothing but spaces and tabs are
+// skipped.
 std::vector<std::string> split_lines(std::string_view text) {
   std::vector<std::string> lines;
   while (!text.empty()) {
     const std::size_t nl = text.find('\n');
-    const std::string_view line = text.substr(0, nl);
+    std::string_view line = text.substr(0, nl);
+    if (line.ends_with('\r')) line.remove_suffix(1);
     if (line.find_first_not_of(" \t") != std::string_view::npos) lines.emplace_back(line);
     if (nl == std::string_view::npos) break;
     text.remove_prefix(nl + 1);
@@ -42,7 +45,8 @@ std::vector<std::string> split_lines(std::string_view text) {
 bool print_results(const std::vector<AnalysisResult>& results, bool json) {
   const bool colour = !json && use_colour();
   for (std::size_t i = 0; i < results.size(); ++i) {
-    const std::string text = json ? to_json(results[i]) + "\n" : render_summary(results[i], colour);
+    // A command may hold any bytes; a JSON line must still be UTF-8.
+    const std::string text = json ? valid_utf8(to_json(results[i])) + "\n" : render_summary(results[i], colour);
     if (!json && i > 0 && !write_stdout("\n")) return false;
     if (!write_stdout(text)) return false;
   }
@@ -113,6 +117,9 @@ int dispatch(std::span<const std::string_view> args) {
     switch (*sub) {
       case Subcommand::Check: return run_check(args.subspan(1));
       case Subcommand::Hook: return run_hook(args.subspan(1));
+      case Subcommand::Mcp: return run_mcp(args.subspan(1));
+      case Subcommand::Init: return run_init(args.subspan(1));
+      case Subcommand::Guard: return run_guard(args.subspan(1));
       case Subcommand::Plain: break;
     }
   }

@@ -7,6 +7,8 @@ import them under ``if typing.TYPE_CHECKING:``.
 from collections.abc import Sequence
 from typing import Literal, TypedDict
 
+__version__: str
+
 # ---------------------------------------------------------------------------
 # Enumerations, as the strings the result carries
 

@@ -431,7 +431,12 @@ PyMethodDef kMethods[] = {
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "corvane",
-    "Python module definition for corvane.",
+    "corvane: how dangerous a shell command line is, judged without running it.\n\n"
+    "classify(command, context=None) returns the verdict as a dict: score 0-100, level,\n"
+    "quick decision (safe, risky, blocked), reason, risk factors, a breakdown per simple\n"
+    "command, pipeline flows and ATT&CK techniques. classify_batch does the same for a\n"
+    "list; risk_score and risk_level return one field. The context (cwd, project_root,\n"
+    "home_dir, protected_paths, shell) says where the command would run.",
     -1,  // no per-module state
     kMethods,
     nullptr, nullptr, nullptr, nullptr,
@@ -439,4 +444,15 @@ PyModuleDef kModule = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_corvane(void) { return PyModule_Create(&kModule); }
+PyMODINIT_FUNC PyInit_corvane(void) {
+  PyObject* module = PyModule_Create(&kModule);
+  if (module == nullptr) return nullptr;
+  const std::string_view version = corvane::version();
+  PyObject* text = PyUnicode_FromStringAndSize(version.data(), static_cast<Py_ssize_t>(version.size()));
+  if (text == nullptr || PyModule_AddObject(module, "__version__", text) < 0) {
+    Py_XDECREF(text);
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}

@@ -33,7 +33,9 @@ struct RowCase {
   std::string miss;
 };
 
-void PrintTo(const RowCase& c, std::ostream* os) { *os << c.id << ": " << c.hit; }
+// Quoted and escaped: a row's text may hold control bytes (a carriage return),
+// which must not reach a test listing or a terminal raw.
+void PrintTo(const RowCase& c, std::ostream* os) { *os << c.id << ": " << ::testing::PrintToString(c.hit); }
 
 class InjectionRow : public ::testing::TestWithParam<RowCase> {};
 

@@ -1,4 +1,4 @@
-"""The command-line program build/corvane: check, the hook, and the plain form.
+"""The command-line program build/corvane: check and the plain form (the hook is in test_hook.py).
 
 Verdicts are compared with the Python module of the same build rather than
 with fixed scores, so that the tests hold while the rule tables move.
@@ -96,13 +96,30 @@ def test_options_may_follow_commands():
 
 
 def test_stdin_is_one_batch_of_lines_with_blank_lines_skipped():
-    text = b"ls\n\n   \t\nrm -rf /\necho one; echo two\ncat a\r\nlast-without-newline"
+    text = b"ls\n\n   \t\nrm -rf /\necho one; echo two\ncat a\r\n\r\n\r\nlast-without-newline\r"
     p = run("check", "--json", "--stdin", stdin=text)
     got = json_lines(p.stdout)
-    expected = ["ls", "rm -rf /", "echo one; echo two", "cat a\r", "last-without-newline"]
+    expected = ["ls", "rm -rf /", "echo one; echo two", "cat a", "last-without-newline"]
     assert [r["command"] for r in got] == expected
     assert got == corvane.classify_batch(expected)
     assert p.returncode == 2
+
+
+def test_crlf_line_ends_are_line_ends():
+    p = run("check", "--json", "--stdin", stdin=b"ls\r\n\r\necho hi\r\n")
+    assert [r["command"] for r in json_lines(p.stdout)] == ["ls", "echo hi"]
+    assert p.returncode == 0
+
+
+def test_json_lines_are_utf8_whatever_bytes_the_command_holds():
+    raw = [b"echo \xff\xfe", b"printf '\xc3\x28'", b"cat \xed\xa0\x80 caf\xc3\xa9", b"echo \xf0\x9f\x98"]
+    for args in (["check", "--json", *raw], raw):  # check, and the plain form
+        p = subprocess.run([str(BIN), *args], capture_output=True, timeout=60)
+        commands = [r["command"] for r in json_lines(p.stdout)]  # json_lines decodes strictly
+        assert len(commands) == 4 and all("\ufffd" in c for c in commands)
+        assert commands[2].endswith(" café") and commands[1] == "printf '\ufffd('"
+    p = run("check", "--json", "--stdin", stdin=b"rm -rf /tmp/\x80\n")
+    assert json_lines(p.stdout)[0]["command"] == "rm -rf /tmp/\ufffd"
 
 
 def test_stdin_without_commands_is_safe_and_silent():
@@ -260,120 +277,3 @@ def test_colour_only_on_a_terminal_without_no_color(env, coloured):
     assert (b"\x1b[" in out) == coloured
     # JSON is never coloured.
     assert b"\x1b[" not in run_on_terminal("check", "--json", BLOCKED, env=env)
-
-
-# ---------------------------------------------------------------------------
-# The pre-tool-use hook
-
-
-def hook(payload, *args, env=None):
-    data = payload if isinstance(payload, bytes) else json.dumps(payload).encode()
-    return run("hook", *args, stdin=data, env=env)
-
-
-def bash_call(command, **extra):
-    return {"session_id": "s1", "hook_event_name": "PreToolUse", "tool_name": "Bash",
-            "tool_input": {"command": command, "description": "x"}, **extra}
-
-
-def decision(p):
-    assert p.returncode == 0, p.stderr
-    out = json.loads(p.stdout)
-    assert list(out) == ["hookSpecificOutput"]
-    inner = out["hookSpecificOutput"]
-    assert list(inner) == ["hookEventName", "permissionDecision", "permissionDecisionReason"]
-    assert inner["hookEventName"] == "PreToolUse"
-    return inner["permissionDecision"], inner["permissionDecisionReason"]
-
-
-def test_hook_allows_asks_and_denies(risky, tmp_path, monkeypatch):
-    monkeypatch.setenv("HOME", str(tmp_path))
-    for command, expected in [(SAFE, "allow"), (risky, "ask"), (BLOCKED, "deny"), (PIPE_TO_SHELL, "deny")]:
-        got, reason = decision(hook(bash_call(command, cwd="/w/app"), env={"HOME": str(tmp_path)}))
-        r = corvane.classify(command, {"cwd": "/w/app", "home_dir": str(tmp_path)})
-        assert got == expected, command
-        assert reason == (f"corvane: {r['quick_decision']} (score {r['score']}, {r['level']}): "
-                          f"{r['reason']}")
-
-
-def project_sensitive_command(home):
-    """A command whose verdict the project root changes, with both verdicts."""
-    base = {"cwd": "/w/app", "home_dir": home}
-    for command in ["rm -rf /w/other", "rm -rf /w/app/src", "rm ~/notes.txt", "touch /w/other/f"]:
-        inside = corvane.classify(command, {**base, "project_root": "/w/app"})
-        if inside["score"] != corvane.classify(command, base)["score"]:
-            return command, inside
-    pytest.skip("no candidate command depends on the project root any more")
-
-
-@pytest.mark.parametrize("field", ["project_root", "project_dir"])
-def test_hook_takes_the_project_root_from_the_payload(field, tmp_path, monkeypatch):
-    monkeypatch.setenv("HOME", str(tmp_path))
-    command, r = project_sensitive_command(str(tmp_path))
-    _, reason = decision(hook(bash_call(command, cwd="/w/app", **{field: "/w/app"}),
-                              env={"HOME": str(tmp_path)}))
-    assert f"(score {r['score']}, {r['level']}): {r['reason']}" in reason
-
-
-def test_hook_options_add_to_the_payload(tmp_path, monkeypatch):
-    monkeypatch.setenv("HOME", str(tmp_path))
-    command = "cat /w/secret/key"
-    p = hook(bash_call(command, cwd="/w/app"), "--protect", "/w/secret", "--home", "/home/u",
-             env={"HOME": str(tmp_path)})
-    _, reason = decision(p)
-    r = corvane.classify(command, {"cwd": "/w/app", "home_dir": "/home/u", "protected_paths": ["/w/secret"]})
-    assert r["sub_commands"][0]["targets"][0]["sensitivity"] == "protected"
-    assert reason.endswith(f"(score {r['score']}, {r['level']}): {r['reason']}")
-
-
-@pytest.mark.parametrize("payload", [
-    {"tool_name": "Read", "tool_input": {"file_path": "/etc/shadow"}},
-    {"tool_name": "bash", "tool_input": {"command": BLOCKED}},
-    {"tool_name": "Bash", "tool_input": {}},
-    {"tool_name": "Bash", "tool_input": {"command": None}},
-    {"tool_name": "Bash"},
-])
-def test_hook_is_silent_for_other_tools_and_calls_without_a_command(payload):
-    p = hook(payload)
-    assert (p.returncode, p.stdout, p.stderr) == (0, b"", b"")
-
-
-@pytest.mark.parametrize("payload, message", [
-    (b"", "malformed JSON"),
-    (b'{"tool_name": "Bash", "tool_input": {"command": "rm -rf /"}', "malformed JSON"),
-    (b"{'tool_name': 'Bash'}", "malformed JSON"),
-    (b'{"tool_name":"Bash","tool_input":{"command":"ls \xff"}}', "malformed JSON"),
-    (b'{"tool_name":"Bash","tool_input":{"command":"ls \\udc80"}}', "malformed JSON"),
-    (b'{"a":1} {"b":2}', "malformed JSON"),
-    (b"[1, 2]", "expected a JSON object on standard input, got array"),
-    (b'"ls"', "got string"),
-    (b"null", "got null"),
-    (b'{"tool_input": {"command": "rm -rf /"}}', 'no "tool_name"'),
-    (b'{"tool_name": 7}', '"tool_name" is a number'),
-    (b'{"tool_name": "Bash", "tool_input": "rm -rf /"}', '"tool_input" is a string, not an object'),
-    (b'{"tool_name": "Bash", "tool_input": {"command": ["rm", "-rf", "/"]}}', '"command" is a array'),
-    (b'{"tool_name": "Bash", "tool_input": {"command": "ls"}, "cwd": 3}', '"cwd" is a number'),
-])
-def test_hook_rejects_malformed_payloads(payload, message):
-    p = hook(payload)
-    assert p.returncode == 1
-    assert p.stdout == b""  # above all, no "allow"
-    err = p.stderr.decode()
-    assert err.startswith("corvane hook: ") and message in err
-
-
-def test_hook_bounds_its_input():
-    padding = b" " * (16 << 20)
-    p = hook(json.dumps(bash_call(SAFE)).encode() + padding)
-    assert (p.returncode, p.stdout) == (1, b"")
-    assert b"larger than 16 MiB" in p.stderr
-
-
-def test_hook_survives_deeply_nested_payloads():
-    depth = 1_000_000
-    nested = b"[" * depth + b"]" * depth
-    p = hook(b'{"tool_name": "Bash", "tool_input": {"command": "ls"}, "extra": ' + nested + b"}")
-    assert decision(p)[0] == "allow"
-    p = hook(b'{"tool_name": "Bash", "extra": ' + b"[" * depth + b"}")
-    assert p.returncode == 1 and b"malformed JSON" in p.stderr
-

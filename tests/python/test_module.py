@@ -2,10 +2,14 @@
 
 import inspect
 import json
+import re
+from pathlib import Path
 
 import pytest
 
 import corvane
+
+ROOT = Path(__file__).resolve().parents[2]
 
 RESULT_KEYS = [
     "command", "score", "level", "quick_decision", "reason", "risk_factors",
@@ -14,7 +18,9 @@ RESULT_KEYS = [
 
 
 def test_module_shape():
-    assert corvane.__doc__ == "Python module definition for corvane."
+    assert corvane.__doc__.startswith("corvane: how dangerous a shell command line is, judged without running it.")
+    version = re.search(r"project\(corvane VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text()).group(1)
+    assert corvane.__version__ == version
     assert [n for n in ("classify", "risk_score", "risk_level", "classify_batch")
             if callable(getattr(corvane, n))] == ["classify", "risk_score", "risk_level", "classify_batch"]
     assert str(inspect.signature(corvane.classify)) == "(command, context=None)"
