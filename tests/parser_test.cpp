@@ -26,6 +26,20 @@ struct WalkCase {
   Ops operators;
 };
 
+// The line names the case, its newlines escaped: a test name must be the
+// same on every run and printable (the default would dump the struct's
+// bytes, pointers included).
+void PrintTo(const WalkCase& c, std::ostream* os) {
+  if (*c.line == '\0') *os << "(empty)";
+  for (const char* p = c.line; *p != '\0'; ++p) {
+    if (*p == '\n') {
+      *os << "\\n";
+    } else {
+      *os << *p;
+    }
+  }
+}
+
 class Walk : public ::testing::TestWithParam<WalkCase> {};
 
 TEST_P(Walk, SegmentsAndOperators) {
