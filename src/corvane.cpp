@@ -4,6 +4,7 @@
 #include <new>
 
 #include "analyzer.h"
+#include "nested.h"
 #include "rules/techniques.h"
 #include "parser.h"
 #include "pipeline.h"
@@ -37,15 +38,40 @@ std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cm
   return out;
 }
 
+// What the command lines nested in one segment added to it.
+struct NestedFindings {
+  std::optional<std::string> own_reason;  // the segment's reason before they joined
+  std::string reason;                     // appended to it
+  std::vector<MitreMapping> techniques;   // of the nested lines, after the segment's own
+};
+
+// How deep the classification is inside nested command text, and how many
+// bytes of nested text it may still classify.
+struct Nesting {
+  std::size_t depth = 0;
+  std::size_t budget = 0;
+};
+
+// Past the nesting limits a line is never taken for safe.
+constexpr std::uint8_t kNestingLimitFloor = 70;
+
+void add_mapping(std::vector<MitreMapping>& out, const MitreMapping& m) {
+  const bool known = std::any_of(out.begin(), out.end(), [&](const MitreMapping& o) {
+    return o.technique_id == m.technique_id;
+  });
+  if (!known) out.push_back(m);
+}
+
 // Techniques of every segment in order, each once: the command row's, or a
-// custom command rule's in its place, then a block rule's.
+// custom command rule's in its place, then a block rule's, then those of the
+// command lines nested in it.
 std::vector<MitreMapping> mitre_mappings(const std::vector<SimpleCommand>& cmds,
-                                         const std::vector<RuleEffect>& effects) {
+                                         const std::vector<RuleEffect>& effects,
+                                         const std::vector<NestedFindings>& nested) {
   std::vector<MitreMapping> out;
   auto add = [&](std::string_view id) {
     if (id.empty()) return;
-    const bool known = std::any_of(out.begin(), out.end(), [&](const MitreMapping& m) { return m.technique_id == id; });
-    if (!known) out.push_back({std::string(id), get_mitre_name(id), get_mitre_tactic(id)});
+    add_mapping(out, {std::string(id), get_mitre_name(id), get_mitre_tactic(id)});
   };
   for (std::size_t i = 0; i < cmds.size(); ++i) {
     const RuleEffect* effect = i < effects.size() ? &effects[i] : nullptr;
@@ -56,34 +82,109 @@ std::vector<MitreMapping> mitre_mappings(const std::vector<SimpleCommand>& cmds,
     }
     if (effect != nullptr)
       for (const std::string& id : effect->extra_techniques) add(id);
+    for (const MitreMapping& m : nested[i].techniques) add_mapping(out, m);
   }
   return out;
 }
 
-std::string segment_reason(const std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects,
-                           std::size_t i) {
+// The segment's own reason: a rule's, or the generated one.
+std::string own_reason(const std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects,
+                       std::size_t i) {
   if (i < effects.size() && effects[i].reason) return *effects[i].reason;
   return generate_reason(cmds[i].analysis);
 }
 
+std::string segment_reason(const std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects,
+                           const std::vector<NestedFindings>& nested, std::size_t i) {
+  const NestedFindings& n = nested[i];
+  return (n.own_reason ? *n.own_reason : own_reason(cmds, effects, i)) + n.reason;
+}
+
 std::string line_reason(const std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects,
-                        const std::optional<PipelineFlow>& flow) {
-  if (cmds.size() == 1) return segment_reason(cmds, effects, 0);
+                        const std::vector<NestedFindings>& nested, const std::optional<PipelineFlow>& flow) {
+  if (cmds.size() == 1) return segment_reason(cmds, effects, nested, 0);
   std::string joined;
   for (std::size_t i = 0; i < cmds.size(); ++i) {
     if (i != 0) joined += " | ";
-    joined += segment_reason(cmds, effects, i);
+    joined += segment_reason(cmds, effects, nested, i);
   }
   if (flow && !flow->taint_flows.empty())
     return "Pipeline: " + joined + "; " + flow->taint_flows.front().escalation_reason;
   return joined;
 }
 
-AnalysisResult classify_unchecked(std::string_view command, const ClassifyContext* ctx,
-                                  const CompiledRules* rules) {
+// A nested command line as the reason shows it: white space runs made one
+// space, and long text cut at a character boundary.
+std::string shown_command(std::string_view line) {
+  constexpr std::size_t kShown = 60;
+  std::string out;
+  for (char c : line) {
+    const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    if (space && (out.empty() || out.back() == ' ')) continue;
+    out.push_back(space ? ' ' : c);
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (out.size() <= kShown) return out;
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+  out.resize(cut);
+  return out + "...";
+}
+
+bool has_factor(const std::vector<RiskFactor>& factors, RiskFactor f) {
+  return std::find(factors.begin(), factors.end(), f) != factors.end();
+}
+
+AnalysisResult classify_line(std::string_view command, const ClassifyContext* ctx,
+                             const CompiledRules* rules, Nesting& nesting);
+
+// Classifies each command line nested in a segment as a line of its own.
+// One that scores higher than the segment raises it to that score and adds
+// its risk factors, techniques and reason: running a command is at least as
+// risky as the command. A line that does not score higher leaves the
+// segment exactly as it was. Past the depth or size limit a line is not
+// classified; the segment is then held at a floor and says why.
+void look_inside(std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects, std::size_t i,
+                 NestedFindings& found, const std::vector<std::string>& lines, const ClassifyContext* ctx,
+                 const CompiledRules* rules, Nesting& nesting) {
+  CommandAnalysis& seg = cmds[i].analysis;
+  bool limit = false;
+  for (const std::string& line : lines) {
+    if (nesting.depth >= nested::kMaxDepth || line.size() > nesting.budget) {
+      limit = true;
+      continue;
+    }
+    nesting.budget -= line.size();
+    ++nesting.depth;
+    const AnalysisResult inner = classify_line(line, ctx, rules, nesting);
+    --nesting.depth;
+    if (has_factor(inner.risk_factors, RiskFactor::NestingLimit)) limit = true;
+    if (inner.score <= seg.score) continue;
+    if (!found.own_reason) found.own_reason = own_reason(cmds, effects, i);
+    seg.score = inner.score;
+    for (RiskFactor f : inner.risk_factors)
+      if (!has_factor(seg.risk_factors, f)) seg.risk_factors.push_back(f);
+    for (const MitreMapping& m : inner.mitre_mappings) add_mapping(found.techniques, m);
+    found.reason += "; runs \"" + shown_command(line) + "\": " + inner.reason;
+  }
+  if (limit) {
+    if (!found.own_reason) found.own_reason = own_reason(cmds, effects, i);
+    found.reason += "; nested commands beyond the inspection limit";
+    seg.score = std::max(seg.score, kNestingLimitFloor);
+    if (!has_factor(seg.risk_factors, RiskFactor::NestingLimit)) seg.risk_factors.push_back(RiskFactor::NestingLimit);
+  }
+}
+
+AnalysisResult classify_line(std::string_view command, const ClassifyContext* ctx,
+                             const CompiledRules* rules, Nesting& nesting) {
   ParsedCommand parsed = parse(command);
   const ParseConfidence confidence = confidence_of(parsed);
   const ShellKind shell = shell_of(ctx);
+
+  // Command text the segments run, found before the analyzer takes them over.
+  std::vector<std::vector<std::string>> nested_lines(parsed.segments.size());
+  for (std::size_t i = 0; i < parsed.segments.size(); ++i)
+    nested_lines[i] = nested::command_lines(parsed.segments[i]);
 
   // One working model per segment, built once; every step below reads it.
   std::vector<SimpleCommand> cmds;
@@ -97,6 +198,9 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
     effects.reserve(cmds.size());
     for (SimpleCommand& cmd : cmds) effects.push_back(rules->apply(cmd, ctx));
   }
+  std::vector<NestedFindings> nested(cmds.size());
+  for (std::size_t i = 0; i < cmds.size(); ++i)
+    if (!nested_lines[i].empty()) look_inside(cmds, effects, i, nested[i], nested_lines[i], ctx, rules, nesting);
 
   std::optional<PipelineFlow> flow = analyze_pipeline(std::span<const SimpleCommand>(cmds), parsed.operators);
 
@@ -112,13 +216,23 @@ AnalysisResult classify_unchecked(std::string_view command, const ClassifyContex
   r.level = level_for_score(r.score);
   r.quick_decision = decision_for_score(r.score);
   r.risk_factors = merged_risk_factors(cmds);
-  r.mitre_mappings = mitre_mappings(cmds, effects);
-  r.reason = line_reason(cmds, effects, flow);
+  r.mitre_mappings = mitre_mappings(cmds, effects, nested);
+  r.reason = line_reason(cmds, effects, nested, flow);
   r.sub_commands.reserve(cmds.size());
   for (SimpleCommand& cmd : cmds) r.sub_commands.push_back(std::move(cmd.analysis));
   r.pipeline_flow = std::move(flow);
   r.parse_confidence = confidence;
   return r;
+}
+
+AnalysisResult classify_unchecked(std::string_view command, const ClassifyContext* ctx,
+                                  const CompiledRules* rules) {
+  // Each level of nesting may read, on average, as much text as the line
+  // holds: the work stays linear in the line, whatever it nests. Text only
+  // shrinks from one level to the next unless quoting or substitution makes
+  // it grow, so only growing text runs into this.
+  Nesting nesting{0, command.size() * nested::kMaxDepth};
+  return classify_line(command, ctx, rules, nesting);
 }
 
 // Runs `body`, turning every failure into a Fault so that nothing escapes.

@@ -26,7 +26,8 @@ constexpr std::array<std::string_view, kRiskFactorCount> kRiskFactor = {
     "process_substitution", "untrusted_execution", "privilege_escalation",
     "path_injection", "git_history_destruction", "escapes_project_boundary",
     "shell_injection", "zsh_module_loading", "zsh_glob_execution",
-    "obfuscated_command", "obfuscated_exfiltration", "command_execution", "write"};
+    "obfuscated_command", "obfuscated_exfiltration", "command_execution", "write",
+    "nesting_limit"};
 constexpr std::array<std::string_view, 10> kCapability = {
     "shell", "command", "reverse_shell", "bind_shell", "file_read", "file_write",
     "upload", "download", "library_load", "privilege_escalation"};

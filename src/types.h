@@ -6,7 +6,7 @@
 
 namespace corvane {
 
-inline constexpr std::size_t kRiskFactorCount = 20;
+inline constexpr std::size_t kRiskFactorCount = 21;
 
 // The shell a step should assume: bash unless a context says zsh.
 inline ShellKind shell_of(const ClassifyContext* ctx) noexcept {

@@ -145,7 +145,7 @@ TEST(Driver, SegmentScoresMatchAFreshScore) {
   const ClassifyContext* contexts[] = {nullptr, &zsh};
   for (const ClassifyContext* ctx : contexts) {
     for (const char* line : {"zmodload zsh/system; echo $(id) | bash", "ls ${X} && cat /etc/passwd",
-                             "echo {a,b} `x`", "PATH=/tmp/x LD_PRELOAD=y z", "emulate sh -c 'eval x'"}) {
+                             "echo {a,b} `ls`", "PATH=/tmp/x LD_PRELOAD=y z", "emulate sh -c 'eval x'"}) {
       for (CommandAnalysis a : run(line, ctx).sub_commands) {
         const std::uint8_t reported = a.score;
         score_command(a, ctx);

@@ -80,7 +80,7 @@ TEST(Verdicts, QuotingHidesNothing) {
       {"git push \"--force\"", 75, "git push --force"},
       // One quoted argument is one word: nothing inside it reads as a flag.
       {"git commit -m \"Fix git push --force detection\"", 45, "git commit -m message"},
-      {"ssh host 'chown -R u /srv'", 50, "ssh host command"},
+      {"ssh host 'ls -R /srv'", 50, "ssh host ls"},
   };
   expect_cases(cases);
 }

@@ -37,6 +37,7 @@ enum class RiskFactor : std::uint8_t {
   EscapesProjectBoundary, ShellInjection, ZshModuleLoading, ZshGlobExecution,
   ObfuscatedCommand, ObfuscatedExfiltration, CommandExecution,
   Write,  // a flag that writes files; spelled "write" like Intent::Write
+  NestingLimit,  // command text nested too deep or too long to be looked into
 };
 
 enum class BinaryCapability : std::uint8_t {

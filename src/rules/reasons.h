@@ -35,6 +35,7 @@ inline constexpr std::array<std::string_view, kRiskFactorCount> kRiskFactorPhras
     /*obfuscated_command*/ "obfuscated command",
     /*obfuscated_exfiltration*/ "",
     /*command_execution*/ "",
-    /*write*/ ""};
+    /*write*/ "",
+    /*nesting_limit*/ ""};  // the driver names it with the nested commands
 
 }  // namespace corvane::rules

@@ -1,0 +1,615 @@
+// A lexical scan, not a parser: the code is cut into identifiers, string
+// literals and punctuation, and a call is recognised by its name followed by
+// its argument list. What it cannot see, by design:
+//   - computed strings: a command built from variables, format operations,
+//     decoding (base64, rot13) or string methods; only the literal parts of
+//     an argument are read ("rm -rf " + path yields "rm -rf ");
+//   - calls made through an alias of the function itself (f = os.system;
+//     f("...")), getattr, reflection, or code the program loads from a file;
+//   - deletions whose path is not a literal argument (Path("/x").unlink()).
+// What it finds can only raise the verdict: the interpreter's own verdict is
+// the floor.
+#include "rules/inline_code.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "nested.h"
+
+namespace corvane::rules {
+namespace {
+
+// What a recognised call does with its arguments.
+enum class Action : std::uint8_t {
+  Shell,          // the first argument is a command line (a list: its words)
+  Argv,           // every literal argument is one word of a command
+  ArgvAfterFirst, // os.execl(path, arg0, ...): the words start at the second
+  Remove,         // deletes the file named by the first argument
+  RemoveForced,   // ... without asking (rm -f)
+  RemoveTree,     // deletes the whole tree below it (rm -rf)
+  RemoveDir,      // deletes an empty directory
+  RemoveMaybeTree,// deletes a file, or a tree when asked to be recursive
+  PipeOpen,       // open("cmd |"), open(F, "-|", "cmd")
+  Code,           // the language's own eval: the argument is more code
+};
+
+// A call name, matched against the end of the dotted name written before
+// "(": "system" matches os.system and system; "File.delete" needs the File.
+struct CallRule {
+  std::string_view name;
+  Action action;
+};
+
+using A = Action;
+
+constexpr std::array<CallRule, 29> kPythonCalls = {{
+    {"system", A::Shell},
+    {"popen", A::Shell},
+    {"getoutput", A::Shell},
+    {"getstatusoutput", A::Shell},
+    {"subprocess.run", A::Shell},
+    {"subprocess.call", A::Shell},
+    {"check_call", A::Shell},
+    {"check_output", A::Shell},
+    {"Popen", A::Shell},
+    {"pty.spawn", A::Shell},
+    {"execl", A::ArgvAfterFirst},
+    {"execle", A::ArgvAfterFirst},
+    {"execlp", A::ArgvAfterFirst},
+    {"execlpe", A::ArgvAfterFirst},
+    {"execv", A::ArgvAfterFirst},
+    {"execve", A::ArgvAfterFirst},
+    {"execvp", A::ArgvAfterFirst},
+    {"execvpe", A::ArgvAfterFirst},
+    {"spawnl", A::ArgvAfterFirst},
+    {"spawnlp", A::ArgvAfterFirst},
+    {"spawnv", A::ArgvAfterFirst},
+    {"spawnvp", A::ArgvAfterFirst},
+    {"os.remove", A::Remove},
+    {"os.unlink", A::Remove},
+    {"os.rmdir", A::RemoveDir},
+    {"os.removedirs", A::RemoveDir},
+    {"rmtree", A::RemoveTree},
+    {"exec", A::Code},
+    {"eval", A::Code},
+}};
+
+constexpr std::array<CallRule, 9> kPerlCalls = {{
+    {"system", A::Shell},
+    {"exec", A::Shell},
+    {"readpipe", A::Shell},
+    {"open", A::PipeOpen},
+    {"unlink", A::Remove},
+    {"rmdir", A::RemoveDir},
+    {"rmtree", A::RemoveTree},
+    {"remove_tree", A::RemoveTree},
+    {"eval", A::Code},
+}};
+
+constexpr std::array<CallRule, 27> kRubyCalls = {{
+    {"system", A::Shell},
+    {"exec", A::Shell},
+    {"spawn", A::Shell},
+    {"popen", A::Shell},
+    {"popen2", A::Shell},
+    {"popen2e", A::Shell},
+    {"popen3", A::Shell},
+    {"capture2", A::Shell},
+    {"capture2e", A::Shell},
+    {"capture3", A::Shell},
+    {"Open3.pipeline", A::Shell},
+    {"open", A::PipeOpen},
+    {"File.delete", A::Remove},
+    {"File.unlink", A::Remove},
+    {"FileUtils.rm", A::Remove},
+    {"FileUtils.remove", A::Remove},
+    {"FileUtils.rm_f", A::RemoveForced},
+    {"FileUtils.rm_r", A::RemoveTree},
+    {"FileUtils.rm_rf", A::RemoveTree},
+    {"FileUtils.rmtree", A::RemoveTree},
+    {"FileUtils.remove_dir", A::RemoveTree},
+    {"FileUtils.remove_entry", A::RemoveTree},
+    {"FileUtils.remove_entry_secure", A::RemoveTree},
+    {"FileUtils.rmdir", A::RemoveDir},
+    {"Dir.rmdir", A::RemoveDir},
+    {"Dir.delete", A::RemoveDir},
+    {"eval", A::Code},
+}};
+
+constexpr std::array<CallRule, 15> kNodeCalls = {{
+    {"exec", A::Shell},
+    {"execSync", A::Shell},
+    {"spawn", A::Argv},
+    {"spawnSync", A::Argv},
+    {"execFile", A::Argv},
+    {"execFileSync", A::Argv},
+    {"unlink", A::Remove},
+    {"unlinkSync", A::Remove},
+    {"fs.rm", A::RemoveMaybeTree},
+    {"rmSync", A::RemoveMaybeTree},
+    {"fs.rmdir", A::RemoveMaybeTree},
+    {"rmdirSync", A::RemoveMaybeTree},
+    {"promises.rm", A::RemoveMaybeTree},
+    {"remove", A::RemoveTree},  // fs-extra
+    {"eval", A::Code},
+}};
+
+constexpr std::array<CallRule, 9> kPhpCalls = {{
+    {"system", A::Shell},
+    {"exec", A::Shell},
+    {"shell_exec", A::Shell},
+    {"passthru", A::Shell},
+    {"popen", A::Shell},
+    {"proc_open", A::Shell},
+    {"unlink", A::Remove},
+    {"rmdir", A::RemoveDir},
+    {"eval", A::Code},
+}};
+
+constexpr std::array<CallRule, 1> kAwkCalls = {{
+    {"system", A::Shell},
+}};
+
+std::span<const CallRule> calls_of(CodeLanguage l) {
+  switch (l) {
+    case CodeLanguage::Python: return kPythonCalls;
+    case CodeLanguage::Perl: return kPerlCalls;
+    case CodeLanguage::Ruby: return kRubyCalls;
+    case CodeLanguage::Node: return kNodeCalls;
+    case CodeLanguage::Php: return kPhpCalls;
+    case CodeLanguage::Awk: return kAwkCalls;
+  }
+  return {};
+}
+
+// How the language's own eval is spelt on a command line.
+std::string_view code_runner(CodeLanguage l) {
+  switch (l) {
+    case CodeLanguage::Python: return "python3 -c";
+    case CodeLanguage::Perl: return "perl -e";
+    case CodeLanguage::Ruby: return "ruby -e";
+    case CodeLanguage::Node: return "node -e";
+    case CodeLanguage::Php: return "php -r";
+    case CodeLanguage::Awk: return "awk";
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// Lexer
+
+struct Token {
+  enum class Kind : std::uint8_t { Name, String, Command, Punct, Newline };
+  Kind kind;
+  std::string text;  // dotted name, decoded literal, or the punctuation byte
+};
+
+bool name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool name_char(char c) { return name_start(c) || (c >= '0' && c <= '9'); }
+
+enum class Escapes : std::uint8_t { None, QuoteOnly, Full };
+
+std::string decode(std::string_view body, Escapes esc, char quote) {
+  if (esc == Escapes::None) return std::string(body);
+  std::string out;
+  out.reserve(body.size());
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (body[i] != '\\' || i + 1 >= body.size()) {
+      out.push_back(body[i]);
+      continue;
+    }
+    const char e = body[++i];
+    if (esc == Escapes::QuoteOnly) {
+      if (e != '\\' && e != quote) out.push_back('\\');
+      out.push_back(e);
+      continue;
+    }
+    switch (e) {
+      case 'n': out.push_back('\n'); break;
+      case 't': out.push_back('\t'); break;
+      case 'r': out.push_back('\r'); break;
+      case '0': out.push_back('\0'); break;
+      default: out.push_back(e); break;
+    }
+  }
+  return out;
+}
+
+char closing_of(char open) {
+  switch (open) {
+    case '(': return ')';
+    case '[': return ']';
+    case '{': return '}';
+    case '<': return '>';
+    default: return open;
+  }
+}
+
+class Lexer {
+ public:
+  Lexer(CodeLanguage lang, std::string_view code) : lang_(lang), s_(code) {}
+
+  std::vector<Token> run() {
+    std::vector<Token> out;
+    while (i_ < s_.size()) {
+      const char c = s_[i_];
+      if (c == '\n') {
+        out.push_back({Token::Kind::Newline, "\n"});
+        ++i_;
+      } else if (c == ' ' || c == '\t' || c == '\r') {
+        ++i_;
+      } else if (starts_comment()) {
+        skip_comment();
+      } else if (name_start(c)) {
+        lex_name(out);
+      } else if (c == '\'' || c == '"') {
+        lex_quoted(out, c, std::string_view());
+      } else if (c == '`' && lang_ != CodeLanguage::Python && lang_ != CodeLanguage::Awk) {
+        // Backquotes run a command, except in JavaScript, where they quote.
+        const std::string body = delimited('`', '`', Escapes::Full);
+        out.push_back({lang_ == CodeLanguage::Node ? Token::Kind::String : Token::Kind::Command, body});
+      } else if (c == '%' && lang_ == CodeLanguage::Ruby && lex_ruby_percent(out)) {
+        // %x(...) and friends
+      } else {
+        out.push_back({Token::Kind::Punct, std::string(1, c)});
+        ++i_;
+      }
+    }
+    return out;
+  }
+
+ private:
+  bool starts_comment() const {
+    const char c = s_[i_];
+    const char n = i_ + 1 < s_.size() ? s_[i_ + 1] : '\0';
+    switch (lang_) {
+      case CodeLanguage::Python:
+      case CodeLanguage::Ruby:
+      case CodeLanguage::Awk:
+        return c == '#';
+      case CodeLanguage::Perl:
+        return c == '#' && (i_ == 0 || s_[i_ - 1] != '$');  // $#array is not a comment
+      case CodeLanguage::Node:
+        return c == '/' && (n == '/' || n == '*');
+      case CodeLanguage::Php:
+        return c == '#' || (c == '/' && (n == '/' || n == '*'));
+    }
+    return false;
+  }
+
+  void skip_comment() {
+    if (s_[i_] == '/' && i_ + 1 < s_.size() && s_[i_ + 1] == '*') {
+      const std::size_t e = s_.find("*/", i_ + 2);
+      i_ = e == std::string_view::npos ? s_.size() : e + 2;
+      return;
+    }
+    const std::size_t e = s_.find('\n', i_);
+    i_ = e == std::string_view::npos ? s_.size() : e;
+  }
+
+  // The text between `open` at i_ and its `close`, nesting bracket pairs;
+  // i_ ends past the close.
+  std::string delimited(char open, char close, Escapes esc) {
+    const std::size_t start = ++i_;
+    int depth = 0;
+    while (i_ < s_.size()) {
+      const char c = s_[i_];
+      if (c == '\\' && esc != Escapes::None) {
+        i_ += 2;
+        continue;
+      }
+      if (c == close && depth == 0) break;
+      if (open != close && c == open) ++depth;
+      if (open != close && c == close) --depth;
+      ++i_;
+    }
+    const std::size_t end = std::min(i_, s_.size());
+    if (i_ < s_.size()) ++i_;
+    return decode(s_.substr(start, end - start), esc, close);
+  }
+
+  void lex_quoted(std::vector<Token>& out, char q, std::string_view prefix) {
+    Escapes esc = Escapes::Full;
+    const bool raw = prefix.find_first_of("rR") != std::string_view::npos;
+    if (lang_ == CodeLanguage::Python) {
+      esc = raw ? Escapes::None : Escapes::Full;
+      const std::string triple(3, q);
+      if (s_.substr(i_).starts_with(triple)) {
+        const std::size_t start = i_ + 3;
+        std::size_t e = s_.find(triple, start);
+        if (e == std::string_view::npos) e = s_.size();
+        out.push_back({Token::Kind::String, decode(s_.substr(start, e - start), esc, q)});
+        i_ = std::min(e + 3, s_.size());
+        return;
+      }
+    } else if (q == '\'' && lang_ != CodeLanguage::Node) {
+      esc = Escapes::QuoteOnly;  // single quotes interpolate nothing
+    }
+    out.push_back({Token::Kind::String, delimited(q, q, esc)});
+  }
+
+  void lex_name(std::vector<Token>& out) {
+    const std::size_t start = i_;
+    while (i_ < s_.size() && name_char(s_[i_])) ++i_;
+    std::string_view word = s_.substr(start, i_ - start);
+    const char next = i_ < s_.size() ? s_[i_] : '\0';
+
+    // Python string prefixes: r"...", f'...', rb"...".
+    if (lang_ == CodeLanguage::Python && (next == '\'' || next == '"') && word.size() <= 2 &&
+        word.find_first_not_of("rRbBfFuU") == std::string_view::npos) {
+      lex_quoted(out, next, word);
+      return;
+    }
+    // Perl quote-like operators.
+    if (lang_ == CodeLanguage::Perl && lex_perl_quote(out, word)) return;
+
+    // A dotted name: os.path.join, File::Path::rmtree, $obj->method.
+    std::string name(word);
+    for (;;) {
+      std::size_t sep = 0;
+      if (s_.substr(i_).starts_with("::") || s_.substr(i_).starts_with("->")) sep = 2;
+      else if (i_ < s_.size() && s_[i_] == '.') sep = 1;
+      if (sep == 0 || i_ + sep >= s_.size() || !name_start(s_[i_ + sep])) break;
+      i_ += sep;
+      const std::size_t part = i_;
+      while (i_ < s_.size() && name_char(s_[i_])) ++i_;
+      name += '.';
+      name += s_.substr(part, i_ - part);
+    }
+    out.push_back({Token::Kind::Name, std::move(name)});
+  }
+
+  static bool perl_delimiter(char c) {
+    return c != '\0' && !name_char(c) && c != ' ' && c != '\t' && c != '\n' && c != '=' &&
+           c != ',' && c != ';' && c != ')' && c != '-' && c != '>';
+  }
+
+  bool lex_perl_quote(std::vector<Token>& out, std::string_view word) {
+    const char d = i_ < s_.size() ? s_[i_] : '\0';
+    if (!perl_delimiter(d)) return false;
+    if (word == "q" || word == "qq" || word == "qw") {
+      out.push_back({Token::Kind::String, delimited(d, closing_of(d), word == "q" ? Escapes::QuoteOnly : Escapes::Full)});
+      return true;
+    }
+    if (word == "qx") {
+      out.push_back({Token::Kind::Command, delimited(d, closing_of(d), Escapes::Full)});
+      return true;
+    }
+    // Patterns may hold quotes of their own: skip them whole.
+    if (word == "m" || word == "qr") {
+      delimited(d, closing_of(d), Escapes::Full);
+      return true;
+    }
+    if (word == "s" || word == "tr" || word == "y") {
+      delimited(d, closing_of(d), Escapes::Full);
+      if (closing_of(d) != d) {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
+        if (i_ < s_.size()) delimited(s_[i_], closing_of(s_[i_]), Escapes::Full);
+      } else {
+        --i_;  // the closing delimiter opens the replacement
+        delimited(d, d, Escapes::Full);
+      }
+      return true;
+    }
+    return false;
+  }
+
+  bool lex_ruby_percent(std::vector<Token>& out) {
+    if (i_ + 2 >= s_.size()) return false;
+    const char kind = s_[i_ + 1];
+    const char d = s_[i_ + 2];
+    if (std::string_view("xqQwWiI").find(kind) == std::string_view::npos || name_char(d) || d == ' ')
+      return false;
+    i_ += 2;
+    const std::string body = delimited(d, closing_of(d), kind == 'q' ? Escapes::QuoteOnly : Escapes::Full);
+    out.push_back({kind == 'x' ? Token::Kind::Command : Token::Kind::String, body});
+    return true;
+  }
+
+  CodeLanguage lang_;
+  std::string_view s_;
+  std::size_t i_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Calls
+
+bool name_matches(std::string_view written, std::string_view rule) {
+  if (!written.ends_with(rule)) return false;
+  return written.size() == rule.size() || written[written.size() - rule.size() - 1] == '.';
+}
+
+const CallRule* find_call(CodeLanguage lang, std::string_view name) {
+  for (const CallRule& r : calls_of(lang))
+    if (name_matches(name, r.name)) return &r;
+  return nullptr;
+}
+
+bool concatenates(CodeLanguage lang, const Token& t) {
+  if (t.kind != Token::Kind::Punct) return false;
+  if (lang == CodeLanguage::Perl || lang == CodeLanguage::Php) return t.text == ".";
+  return t.text == "+";
+}
+
+// One argument of a call: its string literals (adjacent or joined with the
+// concatenation operator merge into one), and whether it is a list.
+struct CallArgument {
+  std::vector<std::string> literals;
+  bool list = false;
+  bool keyword = false;
+  bool mentions_recursive = false;
+};
+
+// The arguments of the call whose name is token `k`; `end` receives the
+// index past them. Arguments are read for at most a bounded number of
+// tokens, so that nested calls cannot make the scan quadratic.
+std::vector<CallArgument> call_arguments(CodeLanguage lang, const std::vector<Token>& t, std::size_t k,
+                                         std::size_t& end) {
+  constexpr std::size_t kMaxTokens = 256;
+  std::vector<CallArgument> args;
+  std::size_t i = k + 1;
+  const bool paren = i < t.size() && t[i].kind == Token::Kind::Punct && t[i].text == "(";
+  const bool bare_allowed = lang == CodeLanguage::Perl || lang == CodeLanguage::Ruby;
+  if (!paren && !bare_allowed) {
+    end = i;
+    return args;
+  }
+  if (paren) ++i;
+  args.emplace_back();
+  int depth = 0;
+  bool after_literal = false, joining = false;
+  const std::size_t limit = std::min(t.size(), i + kMaxTokens);
+  for (; i < limit; ++i) {
+    const Token& tok = t[i];
+    if (tok.kind == Token::Kind::Newline) {
+      if (!paren && depth == 0) break;
+      continue;
+    }
+    if (tok.kind == Token::Kind::Punct) {
+      const char c = tok.text[0];
+      if (depth == 0 && (c == ')' || (!paren && (c == ';' || c == '}')))) break;
+      if (depth == 0 && c == ',') {
+        args.emplace_back();
+        after_literal = joining = false;
+        continue;
+      }
+      if (c == '(' || c == '[' || c == '{') {
+        if (c == '[' && depth == 0 && args.back().literals.empty()) args.back().list = true;
+        ++depth;
+      } else if (c == ')' || c == ']' || c == '}') {
+        --depth;
+      } else if (c == '=' && depth == 0 && !after_literal) {
+        args.back().keyword = true;
+      }
+      joining = after_literal && concatenates(lang, tok);
+      if (!joining) after_literal = false;
+      continue;
+    }
+    if (tok.kind == Token::Kind::Name) {
+      if (tok.text.ends_with("recursive")) args.back().mentions_recursive = true;
+      after_literal = joining = false;
+      continue;
+    }
+    // A string literal (a command string inside an argument is a literal too).
+    CallArgument& a = args.back();
+    const bool merge = (joining || (after_literal && lang == CodeLanguage::Awk) ||
+                        (after_literal && lang == CodeLanguage::Python)) && !a.literals.empty() && !a.list;
+    if (merge) a.literals.back() += tok.text;
+    else a.literals.push_back(tok.text);
+    after_literal = true;
+    joining = false;
+  }
+  end = i;
+  return args;
+}
+
+std::string path_command(std::string_view verb, const std::string& path) {
+  return std::string(verb) + " " + nested::join_as_command({path});
+}
+
+void apply(CodeLanguage lang, Action action, const std::vector<CallArgument>& args, std::vector<std::string>& out) {
+  std::vector<const CallArgument*> positional;
+  for (const CallArgument& a : args)
+    if (!a.keyword) positional.push_back(&a);
+  const CallArgument* first = positional.empty() ? nullptr : positional.front();
+  auto first_literal = [&]() -> const std::string* {
+    return first != nullptr && !first->literals.empty() && !first->list ? &first->literals.front() : nullptr;
+  };
+  std::vector<std::string> words;
+  switch (action) {
+    case Action::Shell:
+      if (first == nullptr || first->literals.empty()) return;
+      if (first->list) out.push_back(nested::join_as_command(first->literals));
+      else out.push_back(first->literals.front());
+      return;
+    case Action::Argv:
+    case Action::ArgvAfterFirst:
+      for (const CallArgument* a : positional)
+        for (const std::string& l : a->literals) words.push_back(l);
+      if (action == Action::ArgvAfterFirst && !words.empty()) words.erase(words.begin());
+      if (!words.empty()) out.push_back(nested::join_as_command(words));
+      return;
+    case Action::Remove:
+      if (auto* p = first_literal()) out.push_back(path_command("rm", *p));
+      return;
+    case Action::RemoveForced:
+      if (auto* p = first_literal()) out.push_back(path_command("rm -f", *p));
+      return;
+    case Action::RemoveTree:
+      if (auto* p = first_literal()) out.push_back(path_command("rm -rf", *p));
+      return;
+    case Action::RemoveDir:
+      if (auto* p = first_literal()) out.push_back(path_command("rmdir", *p));
+      return;
+    case Action::RemoveMaybeTree: {
+      const bool recursive = std::any_of(args.begin(), args.end(), [](const CallArgument& a) { return a.mentions_recursive; });
+      if (auto* p = first_literal()) out.push_back(path_command(recursive ? "rm -rf" : "rm", *p));
+      return;
+    }
+    case Action::PipeOpen: {
+      // open(F, "cmd |"), open(F, "| cmd"), open(F, "-|", "cmd", args...)
+      std::vector<std::string> lits;
+      for (const CallArgument* a : positional)
+        for (const std::string& l : a->literals) lits.push_back(l);
+      for (std::size_t i = 0; i < lits.size(); ++i) {
+        std::string_view l = lits[i];
+        if ((l == "-|" || l == "|-") && i + 1 < lits.size()) {
+          out.push_back(nested::join_as_command({lits.begin() + static_cast<std::ptrdiff_t>(i) + 1, lits.end()}));
+          return;
+        }
+        auto trim = [](std::string_view v) {
+          while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+          while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+          return v;
+        };
+        l = trim(l);
+        if (l.size() > 1 && l.front() == '|') { out.emplace_back(trim(l.substr(1))); return; }
+        if (l.size() > 1 && l.back() == '|') { out.emplace_back(trim(l.substr(0, l.size() - 1))); return; }
+      }
+      return;
+    }
+    case Action::Code:
+      if (auto* p = first_literal()) out.push_back(std::string(code_runner(lang)) + " " + nested::join_as_command({*p}));
+      return;
+  }
+}
+
+bool punct_is(const std::vector<Token>& t, std::size_t i, char c) {
+  return i < t.size() && t[i].kind == Token::Kind::Punct && t[i].text[0] == c;
+}
+
+}  // namespace
+
+std::vector<std::string> inline_code_command_lines(CodeLanguage lang, std::string_view code) {
+  const std::vector<Token> t = Lexer(lang, code).run();
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const Token& tok = t[i];
+    if (tok.kind == Token::Kind::Command) {
+      out.push_back(tok.text);
+      continue;
+    }
+    if (lang == CodeLanguage::Awk && tok.kind == Token::Kind::String) {
+      // print ... | "cmd" and "cmd" | getline: a single bar, not "||".
+      const bool piped_to = i >= 1 && punct_is(t, i - 1, '|') && !(i >= 2 && punct_is(t, i - 2, '|'));
+      const bool piped_from = punct_is(t, i + 1, '|') && !punct_is(t, i + 2, '|') && i + 2 < t.size() &&
+                              (t[i + 2].text == "getline" || (punct_is(t, i + 2, '&') && i + 3 < t.size() && t[i + 3].text == "getline"));
+      if (piped_to || piped_from) out.push_back(tok.text);
+      continue;
+    }
+    if (tok.kind != Token::Kind::Name) continue;
+    const CallRule* rule = find_call(lang, tok.text);
+    if (rule == nullptr) continue;
+    // "def system(" or "function exec(" define, they do not call.
+    if (i >= 1 && t[i - 1].kind == Token::Kind::Name &&
+        (t[i - 1].text == "def" || t[i - 1].text == "function" || t[i - 1].text == "sub"))
+      continue;
+    std::size_t end = i + 1;
+    const std::vector<CallArgument> args = call_arguments(lang, t, i, end);
+    apply(lang, rule->action, args, out);
+  }
+  return out;
+}
+
+}  // namespace corvane::rules
