@@ -50,7 +50,7 @@ fuzz: bootstrap
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_PYTHON=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target classify_fuzz rules_fuzz
 	mkdir -p fuzz/corpus-classify fuzz/corpus-rules
-	$(FUZZ_BUILD)/fuzz/classify_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-classify fuzz/seeds/classify
+	$(FUZZ_BUILD)/fuzz/classify_fuzz $(FUZZ_FLAGS) -dict=fuzz/classify.dict -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-classify fuzz/seeds/classify
 	$(FUZZ_BUILD)/fuzz/rules_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-rules fuzz/seeds/rules
 
 fuzz-smoke:

@@ -26,10 +26,13 @@ ParseConfidence confidence_of(const ParsedCommand& parsed) {
 }
 
 // Risk factors of all segments, sorted by spelling, without repeats.
-std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cmds) {
+// `extra`: factors the line takes from elsewhere (its unwrapped form).
+std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cmds,
+                                            const std::vector<RiskFactor>& extra) {
   std::array<bool, kRiskFactorCount> seen{};
   for (const SimpleCommand& cmd : cmds)
     for (RiskFactor f : cmd.analysis.risk_factors) seen[static_cast<std::size_t>(f)] = true;
+  for (RiskFactor f : extra) seen[static_cast<std::size_t>(f)] = true;
   std::vector<RiskFactor> out;
   for (std::size_t i = 0; i < seen.size(); ++i)
     if (seen[i]) out.push_back(static_cast<RiskFactor>(i));
@@ -185,6 +188,11 @@ AnalysisResult classify_line(std::string_view command, const ClassifyContext* ct
   std::vector<std::vector<std::string>> nested_lines(parsed.segments.size());
   for (std::size_t i = 0; i < parsed.segments.size(); ++i)
     nested_lines[i] = nested::command_lines(parsed.segments[i]);
+  // Data piped into a wrapper reaches the command it runs.
+  const bool piped = std::find(parsed.operators.begin(), parsed.operators.end(), Operator::Pipe) !=
+                     parsed.operators.end();
+  const std::optional<std::string> unwrapped =
+      piped ? nested::without_wrappers(command, parsed.segments) : std::nullopt;
 
   // One working model per segment, built once; every step below reads it.
   std::vector<SimpleCommand> cmds;
@@ -210,13 +218,31 @@ AnalysisResult classify_line(std::string_view command, const ClassifyContext* ct
   if (confidence == ParseConfidence::Partial) score = std::min(score + 5, 100);
   if (confidence == ParseConfidence::Fallback) score = std::min(score + 10, 100);
 
+  // The line with its wrappers taken out, when it scores higher, lends the
+  // line its flow: the escalation of what was piped into the wrapped command.
+  std::vector<RiskFactor> unwrapped_factors;
+  std::vector<MitreMapping> unwrapped_techniques;
+  if (unwrapped && nesting.depth < nested::kMaxDepth && unwrapped->size() <= nesting.budget) {
+    nesting.budget -= unwrapped->size();
+    ++nesting.depth;
+    AnalysisResult plain = classify_line(*unwrapped, ctx, rules, nesting);
+    --nesting.depth;
+    if (plain.score > score && plain.pipeline_flow) {
+      score = plain.score;
+      flow = std::move(plain.pipeline_flow);
+      unwrapped_factors = std::move(plain.risk_factors);
+      unwrapped_techniques = std::move(plain.mitre_mappings);
+    }
+  }
+
   AnalysisResult r;
   r.command = std::string(command);
   r.score = static_cast<std::uint8_t>(score);
   r.level = level_for_score(r.score);
   r.quick_decision = decision_for_score(r.score);
-  r.risk_factors = merged_risk_factors(cmds);
+  r.risk_factors = merged_risk_factors(cmds, unwrapped_factors);
   r.mitre_mappings = mitre_mappings(cmds, effects, nested);
+  for (const MitreMapping& m : unwrapped_techniques) add_mapping(r.mitre_mappings, m);
   r.reason = line_reason(cmds, effects, nested, flow);
   r.sub_commands.reserve(cmds.size());
   for (SimpleCommand& cmd : cmds) r.sub_commands.push_back(std::move(cmd.analysis));

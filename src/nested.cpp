@@ -728,11 +728,54 @@ std::string join_as_command(const std::vector<std::string>& words) {
   return out;
 }
 
-std::vector<std::string> command_lines(const CommandSegment& segment) {
+namespace {
+
+std::vector<Word> words_of(const CommandSegment& segment) {
   std::vector<Word> words;
   words.reserve(segment.arguments.size() + 1);
   if (segment.executable) words.push_back({*segment.executable, remove_quotes(*segment.executable)});
   for (const Argument& a : segment.arguments) words.push_back({a.text, remove_quotes(a.text)});
+  return words;
+}
+
+}  // namespace
+
+std::optional<std::string> without_wrappers(std::string_view line, const std::vector<CommandSegment>& segments) {
+  struct Cut {
+    std::size_t from, to;
+  };
+  std::vector<Cut> cuts;
+  std::size_t pos = 0;
+  for (const CommandSegment& segment : segments) {
+    const std::size_t at = line.find(segment.text, pos);
+    if (segment.text.empty() || at == std::string_view::npos) return std::nullopt;
+    pos = at + segment.text.size();
+    if (!segment.executable) continue;
+    const std::vector<Word> words = words_of(segment);
+    const std::optional<Program> prog = program_word(words);
+    if (!prog || prog->index == 0 || prog->shell_string) continue;
+    // Where the program's word starts in the segment's text.
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i <= prog->index; ++i) {
+      const std::size_t found = std::string_view(segment.text).find(words[i].written, offset);
+      if (found == std::string_view::npos) return std::nullopt;
+      offset = i == prog->index ? found : found + words[i].written.size();
+    }
+    cuts.push_back({at, at + offset});
+  }
+  if (cuts.empty()) return std::nullopt;
+  std::string out;
+  std::size_t from = 0;
+  for (const Cut& c : cuts) {
+    out.append(line.substr(from, c.from - from));
+    from = c.to;
+  }
+  out.append(line.substr(from));
+  return out;
+}
+
+std::vector<std::string> command_lines(const CommandSegment& segment) {
+  const std::vector<Word> words = words_of(segment);
 
   Extraction x;
   x.consumed.assign(words.size(), false);

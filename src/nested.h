@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,12 @@ void find_substitutions(std::string_view text, std::vector<std::string>& out);
 // heredoc fed to a shell, and the shell commands and deletions found in an
 // interpreter's inline code (written as equivalent command lines).
 std::vector<std::string> command_lines(const CommandSegment& segment);
+
+// The line with the wrappers in front of its commands taken out
+// (`curl x | sudo bash` gives `curl x | bash`), so that data piped through a
+// wrapper is judged as piped into the command it runs; nothing when no
+// segment is wrapped.
+std::optional<std::string> without_wrappers(std::string_view line, const std::vector<CommandSegment>& segments);
 
 // A command line made of argument words: each quoted for the shell when it
 // needs to be, joined by single spaces.
