@@ -253,11 +253,12 @@ AnalysisResult classify_line(std::string_view command, const ClassifyContext* ct
 
 AnalysisResult classify_unchecked(std::string_view command, const ClassifyContext* ctx,
                                   const CompiledRules* rules) {
-  // Each level of nesting may read, on average, as much text as the line
-  // holds: the work stays linear in the line, whatever it nests. Text only
-  // shrinks from one level to the next unless quoting or substitution makes
-  // it grow, so only growing text runs into this.
-  Nesting nesting{0, command.size() * nested::kMaxDepth};
+  // All nested text together may be as long as the line itself, plus some
+  // room so that short lines can nest a few levels (every level repeats
+  // most of the one around it): re-reading stays linear in the line, with
+  // a small factor, whatever it nests.
+  constexpr std::size_t kNestingRoom = 4096;
+  Nesting nesting{0, command.size() + kNestingRoom};
   return classify_line(command, ctx, rules, nesting);
 }
 

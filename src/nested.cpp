@@ -102,27 +102,42 @@ std::size_t decode_ansi_c(std::string_view w, std::size_t i, std::string& out) {
 
 // The index just past the construct opened at `open` ("$(" or "<(" or
 // ">(", `open` pointing at the "("), honouring quotes and nested
-// parentheses; the text's end when it is never closed.
+// parentheses; the text's end when it is never closed. Double-quoted text
+// inside may hold substitutions of its own, which may hold quotes again: an
+// explicit stack of the open contexts, so that no input can exhaust the
+// native stack.
 std::size_t skip_parenthesized(std::string_view t, std::size_t open) {
-  int depth = 0;
-  for (std::size_t i = open; i < t.size(); ++i) {
+  struct Context {
+    bool quoted;    // inside "..." (else inside parentheses)
+    int depth = 0;  // parentheses open inside this context
+  };
+  std::vector<Context> stack{{false}};
+  for (std::size_t i = open + 1; i < t.size(); ++i) {
     const char c = t[i];
+    Context& top = stack.back();
     if (c == '\\') {
       ++i;
+    } else if (top.quoted) {
+      if (c == '"') stack.pop_back();
+      else if (c == '$' && i + 1 < t.size() && t[i + 1] == '(') {
+        stack.push_back({false});
+        ++i;
+      }
     } else if (c == '\'') {
       const std::size_t e = t.find('\'', i + 1);
       if (e == std::string_view::npos) return t.size();
       i = e;
     } else if (c == '"') {
-      // A double-quoted string may hold its own substitutions.
-      for (++i; i < t.size() && t[i] != '"'; ++i) {
-        if (t[i] == '\\') ++i;
-        else if (t[i] == '$' && i + 1 < t.size() && t[i + 1] == '(') i = skip_parenthesized(t, i + 1) - 1;
-      }
+      stack.push_back({true});
     } else if (c == '(') {
-      ++depth;
+      ++top.depth;
     } else if (c == ')') {
-      if (--depth == 0) return i + 1;
+      if (top.depth > 0) {
+        --top.depth;
+      } else {
+        stack.pop_back();
+        if (stack.empty()) return i + 1;
+      }
     }
   }
   return t.size();

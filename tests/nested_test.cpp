@@ -198,6 +198,19 @@ TEST(Nested, DepthCap) {
   EXPECT_NE(too_deep.quick_decision, QuickDecision::Safe);
   EXPECT_NE(too_deep.reason.find("nested commands beyond the inspection limit"), std::string::npos);
 
+  // The nested text of a line may add up to the line's own length and a
+  // few kilobytes: a shell string of thousands of substitutions is not
+  // followed to the end.
+  auto substitutions = [](int n) {
+    std::string line = "sh -c 'echo";
+    for (int i = 0; i < n; ++i) line += " $(ls)";
+    return line + "'";
+  };
+  EXPECT_FALSE(has_factor(run(substitutions(100)), RiskFactor::NestingLimit));
+  const AnalysisResult wide = run(substitutions(5000));
+  EXPECT_TRUE(has_factor(wide, RiskFactor::NestingLimit));
+  EXPECT_GE(wide.score, 70);
+
   // Quoting is removed level by level: six levels of re-quoted `sh -c`.
   std::string quoted = "rm -rf /";
   for (int i = 0; i < 6; ++i) quoted = "sh -c " + nested::join_as_command({quoted});
