@@ -39,6 +39,39 @@ void add_unique(std::vector<RiskFactor>& factors, RiskFactor f) {
   if (std::find(factors.begin(), factors.end(), f) == factors.end()) factors.push_back(f);
 }
 
+// How a file written through a redirect is judged: as tee judges the file it
+// writes.
+struct WriteJudgement {
+  Intent intent;
+  Reversibility reversibility;
+};
+constexpr WriteJudgement kRedirectWrite{Intent::Write, Reversibility::Reversible};
+
+// Redirect targets where output goes without changing a file: the null
+// device, the process's own streams and descriptors.
+bool harmless_sink(std::string_view path) {
+  const std::string p = normalize_path(path);
+  if (p == "/dev/null" || p == "/dev/stdout" || p == "/dev/stderr") return true;
+  std::string_view fd = p;
+  if (!fd.starts_with("/dev/fd/")) return false;
+  fd.remove_prefix(8);
+  return !fd.empty() && std::all_of(fd.begin(), fd.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// ">&2", "2>&1", "<&0", ">&-": the target is a descriptor.
+bool duplicates_descriptor(const Redirection& r, std::string_view value) {
+  if (!r.ampersand) return false;
+  return value == "-" || (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+    return (c >= '0' && c <= '9') || c == '-';
+  }));
+}
+
+// Whether the redirect writes the file it names.
+bool writes_file(const Redirection& r, std::string_view value) {
+  if (r.kind != RedirectKind::Output && r.kind != RedirectKind::Append) return false;
+  return !duplicates_descriptor(r, value) && !harmless_sink(value);
+}
+
 // A word as matching sees it: quotes removed when nothing in it expands.
 std::string matched_value(const std::string& written) {
   if (!has_quoting(written)) return written;
@@ -116,17 +149,18 @@ SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext
   if (cmd.has_executable) a.capabilities = rules::lookup_capabilities(cmd.program());
 
   // Targets: path-like arguments, then every non-empty redirection target.
-  auto add_target = [&](const std::string& written, const std::string& value) {
+  auto add_target = [&](const std::string& written, const std::string& value, bool writes = false) {
     Target shown{written, resolve_scope(value, ctx), sensitivity_of(value, ctx)};
     a.targets.push_back(shown);
-    cmd.targets.push_back({std::move(shown), value, false});
+    cmd.targets.push_back({std::move(shown), value, writes});
   };
   for (const Word& w : cmd.arguments())
     if (looks_like_path(w.value)) add_target(w.written, w.value);
   for (const Redirection& r : cmd.redirections) {
     if (r.target.empty()) continue;
     const bool names_file = r.kind != RedirectKind::Heredoc && r.kind != RedirectKind::Herestring;
-    add_target(r.target, names_file ? matched_value(r.target) : r.target);
+    const std::string value = names_file ? matched_value(r.target) : r.target;
+    add_target(r.target, value, names_file && writes_file(r, value));
   }
   if (a.targets.empty()) a.targets.push_back({std::nullopt, TargetScope::None, Sensitivity::Normal});
 
@@ -163,6 +197,20 @@ void score_simple_command(const SimpleCommand& cmd, CommandAnalysis& analysis,
   paths.reserve(cmd.targets.size());
   for (const PathTarget& t : cmd.targets) paths.push_back(t.value);
   score_command(analysis, ctx, cmd.detector_weight, base_weight, paths);
+
+  // A file written through a redirect is judged as the target of a command
+  // that writes files (tee): the segment scores at least that.
+  for (const PathTarget& t : cmd.targets) {
+    if (!t.written) continue;
+    CommandAnalysis write;
+    write.command = analysis.command;
+    write.intent = {kRedirectWrite.intent};
+    write.reversibility = kRedirectWrite.reversibility;
+    write.targets = {t.shown};
+    const std::string_view path = t.value;
+    score_command(write, ctx, cmd.detector_weight, std::nullopt, std::span(&path, 1));
+    analysis.score = std::max(analysis.score, write.score);
+  }
 }
 
 void score_simple_command(SimpleCommand& cmd, const ClassifyContext* ctx) {

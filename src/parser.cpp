@@ -315,6 +315,7 @@ std::optional<Redirection> extract_redirection(Tree& tree, TSNode n) {
       if (k == "<" || k == "<&") r.kind = RedirectKind::Input;
       else if (k == ">" || k == "&>" || k == ">&" || k == "&>>") r.kind = RedirectKind::Output;
       else if (k == ">>") r.kind = RedirectKind::Append;
+      if (k == "<&" || k == ">&" || k == "<&-" || k == ">&-") r.ampersand = true;
     } else if (k == "file_descriptor") {
       r.fd = parse_descriptor(tree.text(c.node));
     } else {

@@ -45,6 +45,9 @@ struct Redirection {
   std::string target;  // for here-documents and here-strings: the whole redirect
   std::optional<std::uint32_t> fd;
   RedirectKind kind = RedirectKind::Output;
+  // Written with ">&" or "<&": a numeric target (or "-") then names a
+  // descriptor to duplicate or close, not a file.
+  bool ampersand = false;
   bool operator==(const Redirection&) const = default;
 };
 

@@ -345,12 +345,12 @@ TEST(ConformanceCore, RedirectionKindsAndDescriptors) {
     return p.segments.empty() ? std::vector<Redirection>{} : p.segments[0].redirections;
   };
   using R = std::vector<Redirection>;
-  EXPECT_EQ(redirs("cat <&3"), (R{{"3", std::nullopt, RedirectKind::Input}}));
+  EXPECT_EQ(redirs("cat <&3"), (R{{"3", std::nullopt, RedirectKind::Input, true}}));
   EXPECT_EQ(redirs("cat >| f"), (R{{"f", std::nullopt, RedirectKind::Output}}));
   EXPECT_EQ(redirs("cat 2> err"), (R{{"err", 2u, RedirectKind::Output}}));
   EXPECT_EQ(redirs("cat 3>> log"), (R{{"log", 3u, RedirectKind::Append}}));
   EXPECT_EQ(redirs("cat &> all"), (R{{"all", std::nullopt, RedirectKind::Output}}));
-  EXPECT_EQ(redirs("cat 2>&-"), (R{{"", 2u, RedirectKind::Output}}));
+  EXPECT_EQ(redirs("cat 2>&-"), (R{{"", 2u, RedirectKind::Output, true}}));
   EXPECT_EQ(redirs("cat <<EOF\nhello\nEOF"), (R{{"<<EOF\nhello\nEOF", std::nullopt, RedirectKind::Heredoc}}));
 }
 

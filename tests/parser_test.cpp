@@ -189,7 +189,7 @@ TEST(Parser, Redirections) {
   ParsedCommand p = parse("cmd 2>&1 >> log");
   ASSERT_EQ(p.segments.size(), 1u);
   EXPECT_EQ(p.segments[0].redirections,
-            (std::vector<Redirection>{{"1", 2u, RedirectKind::Output}, {"log", std::nullopt, RedirectKind::Append}}));
+            (std::vector<Redirection>{{"1", 2u, RedirectKind::Output, true}, {"log", std::nullopt, RedirectKind::Append}}));
 
   ParsedCommand both = parse("cmd &>> log");
   ASSERT_EQ(both.segments[0].redirections.size(), 1u);

@@ -35,6 +35,13 @@ void expect_cases(std::span<const Case> cases, const ClassifyContext* ctx = null
   }
 }
 
+ClassifyContext app_context() {
+  ClassifyContext ctx;
+  ctx.cwd = "/srv/app";
+  ctx.project_root = "/srv/app";
+  return ctx;
+}
+
 TEST(RemoveQuotes, PlainQuotingIsRemoved) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"plain", "plain"},
@@ -96,12 +103,48 @@ TEST(Verdicts, QuotedPathsShowAsWritten) {
 }
 
 TEST(Verdicts, QuotedPathsInContext) {
-  ClassifyContext ctx;
-  ctx.cwd = "/srv/app";
-  ctx.project_root = "/srv/app";
+  const ClassifyContext ctx = app_context();
   // A quoted absolute path outside the project is outside it.
   const Case cases[] = {{"cp a \"/srv/other/x\"", 40, "cp a /srv/other/x"}};
   expect_cases(cases, &ctx);
+}
+
+TEST(Verdicts, OutputRedirectsWriteFiles) {
+  // A file written through a redirect scores what tee writing it scores.
+  const Case cases[] = {
+      {"echo x >> ~/.ssh/authorized_keys", 25, "tee -a ~/.ssh/authorized_keys"},
+      {"echo x > ~/.bashrc", 35, "tee ~/.bashrc"},
+      {"echo hi > /dev/sda", 25, "tee /dev/sda"},
+      {"echo x > /etc/cron.d/x", 50, "tee /etc/cron.d/x"},
+      {"echo x 2> /etc/cron.d/x", 50, "tee /etc/cron.d/x"},
+      {"echo x &> /etc/cron.d/x", 50, "tee /etc/cron.d/x"},
+      {"echo x &>> /etc/cron.d/x", 50, "tee /etc/cron.d/x"},
+      {"echo x >| /etc/cron.d/x", 50, "tee /etc/cron.d/x"},
+      {"echo x > \"/etc/cron.d/x\"", 50, "tee /etc/cron.d/x"},
+      // The segment's own judgement still counts when it is higher.
+      {"rm -rf / > log", 100, "rm -rf /"},
+  };
+  expect_cases(cases);
+  const ClassifyContext ctx = app_context();
+  const Case in_context[] = {
+      {"echo x > /srv/other/f", 40, "tee /srv/other/f"},
+      {"echo x > /etc/cron.d/x", 65, "tee /etc/cron.d/x"},
+  };
+  expect_cases(in_context, &ctx);
+}
+
+TEST(Verdicts, HarmlessRedirectsAndReadsStayAsTheyWere) {
+  const Case cases[] = {
+      {"ls 2>/dev/null", 0, "ls"},
+      {"ls > \"/dev/null\"", 0, "ls"},
+      {"ls >/dev/stdout 2>/dev/stderr", 0, "ls"},
+      {"ls >/dev/fd/3", 0, "ls"},
+      {"ls 2>&1", 0, "ls"},
+      {"ls >&2", 0, "ls"},
+      {"ls 3<&0", 0, "ls"},
+      {"wc -l < /etc/hosts", 40, ""},
+  };
+  expect_cases(cases);
 }
 
 }  // namespace
