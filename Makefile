@@ -14,7 +14,7 @@ FUZZ_SECONDS ?= 60
 
 CMAKE_FLAGS = -G Ninja -DPython_EXECUTABLE=$(PYTHON)
 
-.PHONY: all bootstrap build demo test test-asan bench soak fuzz fuzz-smoke clean
+.PHONY: all bootstrap build demo test test-asan bench bench-rules soak fuzz fuzz-smoke clean
 
 all: build
 
@@ -62,6 +62,11 @@ bench: bootstrap
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=ON -DCORVANE_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	CORVANE_BENCH_BUILD=$(BENCH_BUILD) $(PYTHON) bench/run.py
+
+# The peer-labelled commands scored without and with the default rule pack
+# (skipped when ../shared/peers is not there).
+bench-rules: build
+	CORVANE_BUILD=$(BUILD) $(PYTHON) bench/rules.py
 
 # A million calls in one process: resident memory must stay flat.
 soak: build

@@ -61,12 +61,14 @@ struct Options {
   // guard
   std::optional<std::string> ask_at;
   bool fish = false;  // --shell fish: classified with the bash rules
-  std::vector<std::string> commands;
+  // init
+  bool force = false;
+  std::vector<std::string> commands;  // the words that are not options
 };
 
 // The program's forms. Each has a row in the subcommand table (names, usage
 // lines, help) and the options it accepts are marked in the option table.
-enum class Subcommand : unsigned char { Check, Hook, Mcp, Init, Guard, Plain };
+enum class Subcommand : unsigned char { Check, Hook, Mcp, Init, Rules, Guard, Plain };
 
 // The whole help of the program, and the help of one subcommand, both
 // generated from the option and subcommand tables.
@@ -125,8 +127,19 @@ int run_hook(std::span<const std::string_view> args);
 // `corvane mcp`: a Model Context Protocol server on standard input and output.
 int run_mcp(std::span<const std::string_view> args);
 
-// `corvane init bash|zsh|fish`: the snippet for an interactive shell.
+// `corvane init [--force]`: installs the default rule pack as the user's rule
+// file; `corvane init bash|zsh|fish`: prints the snippet for that shell.
 int run_init(std::span<const std::string_view> args);
+
+// The snippet for an interactive shell (bash, zsh or fish), printed; a usage
+// error for any other name.
+int print_shell_snippet(std::string_view shell);
+
+// The curated rule pack, rules/default.toml, as built into the program.
+std::string_view default_rule_pack() noexcept;
+
+// `corvane rules check [FILE]`: the rule-file lint.
+int run_rules(std::span<const std::string_view> args);
 
 // `corvane guard`: what the shell snippets run for each interactive line.
 int run_guard(std::span<const std::string_view> args);

@@ -10,7 +10,7 @@ namespace {
 
 enum class OptionKind : unsigned char {
   Json, Stdin, Help, EndOfOptions, Cwd, ProjectRoot, Home, Protect, Shell,
-  Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt,
+  Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt, Force,
 };
 
 // Which subcommands accept an option, one bit per Subcommand.
@@ -20,6 +20,7 @@ constexpr SubcommandSet kCheck = only(Subcommand::Check);
 constexpr SubcommandSet kHook = only(Subcommand::Hook);
 constexpr SubcommandSet kMcp = only(Subcommand::Mcp);
 constexpr SubcommandSet kInit = only(Subcommand::Init);
+constexpr SubcommandSet kRules = only(Subcommand::Rules);
 constexpr SubcommandSet kGuard = only(Subcommand::Guard);
 constexpr SubcommandSet kContext = kCheck | kHook | kGuard;
 
@@ -38,7 +39,7 @@ struct OptionRow {
 
 // Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 18> kOptionTable{{
+constexpr std::array<OptionRow, 19> kOptionTable{{
   {"--json",         OptionKind::Json,         "",              kCheck,           OptionGroup::Own,     "one JSON line per command instead of the summary"},
   {"--stdin",        OptionKind::Stdin,        "",              kCheck,           OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped, CRLF ends a line too"},
   {"--agent",        OptionKind::Agent,        "NAME",          kHook,            OptionGroup::Own,     "answer as this agent: claude, codex, gemini, copilot,\ncursor, windsurf, cline, factory or amp (default: told\nfrom the payload's shape)"},
@@ -49,9 +50,10 @@ constexpr std::array<OptionRow, 18> kOptionTable{{
   {"--log-redact",   OptionKind::LogRedact,    "",              kHook,            OptionGroup::Own,     "log the command's SHA-256 and first word, not the command"},
   {"--shell",        OptionKind::Shell,        "bash|zsh|fish", kGuard,           OptionGroup::Own,     "the shell the line was typed in (fish lines are judged\nwith the bash rules)"},
   {"--ask-at",       OptionKind::AskAt,        "LEVEL",         kGuard,           OptionGroup::Own,     "ask from this level up: caution, danger (default) or\ncritical (default: $CORVANE_ASK_AT when set)"},
-  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard, OptionGroup::Own, "end of options: what follows are commands"},
-  {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit, OptionGroup::Own, ""},
-  {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit, OptionGroup::Own, ""},
+  {"--force",        OptionKind::Force,        "",              kInit,            OptionGroup::Own,     "replace a rule file that already exists"},
+  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard | kRules, OptionGroup::Own, "end of options: what follows are commands"},
+  {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit | kRules, OptionGroup::Own, ""},
+  {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit | kRules, OptionGroup::Own, ""},
   {"--cwd",          OptionKind::Cwd,          "DIR",           kContext,         OptionGroup::Context, "directory the commands would run in"},
   {"--project-root", OptionKind::ProjectRoot,  "DIR",           kContext,         OptionGroup::Context, "root of the project they belong to"},
   {"--home",         OptionKind::Home,         "DIR",           kContext,         OptionGroup::Context, "the user's home directory"},
@@ -69,7 +71,7 @@ struct SubcommandRow {
 };
 
 // clang-format off
-constexpr std::array<SubcommandRow, 6> kSubcommandTable{{
+constexpr std::array<SubcommandRow, 7> kSubcommandTable{{
   {"check", Subcommand::Check, {"[options] COMMAND...", "[options] --stdin"},
    "classify each COMMAND (or each line of standard input) and print\n"
    "a readable summary, or JSON lines with --json",
@@ -90,13 +92,22 @@ constexpr std::array<SubcommandRow, 6> kSubcommandTable{{
    "serve the Model Context Protocol on standard input and output,\n"
    "with one tool, classify_command",
    ""},
-  {"init", Subcommand::Init, {"bash|zsh|fish", ""},
-   "print the snippet that makes an interactive shell check each\n"
-   "command line before it runs: eval \"$(corvane init bash)\"",
+  {"init", Subcommand::Init, {"[--force]", "bash|zsh|fish"},
+   "install the default rule pack as the user's rule file\n"
+   "(~/.config/corvane/rules.toml); with a shell's name, print the snippet\n"
+   "that makes it check each line before it runs: eval \"$(corvane init bash)\"",
+   "init refuses to replace an existing rule file unless --force is given;\n"
+   "it prints the path it wrote.\n"
+   "\n"
    "The snippet lets safe lines run, shows a note for caution, asks y/N from\n"
    "danger up (CORVANE_ASK_AT=caution|danger|critical moves that) and wants\n"
    "\"yes\" typed for a blocked line. CORVANE_DISABLE=1 exported turns it off;\n"
    "as the prefix of one line it lets that line through."},
+  {"rules", Subcommand::Rules, {"check [FILE]", ""},
+   "check a rule file (default: the files read from this directory)\n"
+   "and list every problem as FILE:LINE:COLUMN: message",
+   "rules check exits 0 when every file is clean and 1 when it reported\n"
+   "anything (a file that cannot be read included)."},
   {"guard", Subcommand::Guard, {"[options] [context options] -- LINE", ""},
    "what the shell snippets run for each line: exit 0 to run it,\n"
    "1 not to, after a note or a question on the terminal",
@@ -219,6 +230,7 @@ bool apply(const OptionRow& row, std::string_view value, Subcommand sub, Options
     case OptionKind::Json: out.json = true; break;
     case OptionKind::Stdin: out.from_stdin = true; break;
     case OptionKind::Help: out.help = true; break;
+    case OptionKind::Force: out.force = true; break;
     case OptionKind::EndOfOptions: break;
     case OptionKind::Cwd: ctx.cwd = std::string(value); break;
     case OptionKind::ProjectRoot: ctx.project_root = std::string(value); break;

@@ -319,16 +319,8 @@ int ask(const AnalysisResult& r, bool blocked) {
 
 }  // namespace
 
-int run_init(std::span<const std::string_view> args) {
+int print_shell_snippet(std::string_view shell) {
   constexpr std::string_view sub = "init";
-  Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Init, args, options, error)) {
-    report(error + " (try 'corvane --help')", sub);
-    return kExitUsage;
-  }
-  if (options.help) return write_stdout(help_text(Subcommand::Init)) ? 0 : kExitIo;
-  const std::string_view shell = options.commands.size() == 1 ? options.commands.front() : "";
   const std::string bin = own_path();
   std::string text;
   if (shell == "bash") {
@@ -338,7 +330,7 @@ int run_init(std::span<const std::string_view> args) {
   } else if (shell == "fish") {
     text = with_binary(kFish, fish_quote(bin));
   } else {
-    report("takes one shell: bash, zsh or fish (try 'corvane --help')", sub);
+    report("takes one shell: bash, zsh or fish, or none to install the rule pack (try 'corvane --help')", sub);
     return kExitUsage;
   }
   return write_stdout(text) && flush_stdout() ? 0 : kExitIo;

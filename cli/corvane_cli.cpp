@@ -119,6 +119,7 @@ int dispatch(std::span<const std::string_view> args) {
       case Subcommand::Hook: return run_hook(args.subspan(1));
       case Subcommand::Mcp: return run_mcp(args.subspan(1));
       case Subcommand::Init: return run_init(args.subspan(1));
+      case Subcommand::Rules: return run_rules(args.subspan(1));
       case Subcommand::Guard: return run_guard(args.subspan(1));
       case Subcommand::Plain: break;
     }

@@ -727,6 +727,8 @@ RulePaths rule_paths(const ClassifyContext* ctx) {
   return out;
 }
 
+bool rule_file_exists(const std::string& path) { return has_entry(path); }
+
 RuleSet discover_rules(const ClassifyContext* ctx) {
   RuleSet set;
   const RulePaths paths = rule_paths(ctx);

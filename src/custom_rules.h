@@ -133,6 +133,10 @@ struct RulePaths {
 };
 RulePaths rule_paths(const ClassifyContext* ctx);
 
+// Whether the file system has an entry of any kind at `path` (a dangling
+// symbolic link included): what makes discovery read a candidate.
+bool rule_file_exists(const std::string& path);
+
 // Finds and reads the rule files for a context. Reports nothing: the caller
 // decides what to do with the errors.
 RuleSet discover_rules(const ClassifyContext* ctx);

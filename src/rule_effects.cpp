@@ -246,7 +246,8 @@ RuleEffect CompiledRules::apply(SimpleCommand& cmd, const ClassifyContext* ctx) 
   };
 
   const CommandAnalysis builtin = a;
-  if (const Command* mine = facts.words.empty() ? nullptr : longest_command(facts.words, true)) {
+  const Command* mine = facts.words.empty() ? nullptr : longest_command(facts.words, true);
+  if (mine != nullptr) {
     with_command(a, *mine);
     effect.techniques = techniques_of(*mine);
   } else {
@@ -283,8 +284,12 @@ RuleEffect CompiledRules::apply(SimpleCommand& cmd, const ClassifyContext* ctx) 
   }
   if (!project_raised && clean(cmd, facts)) {
     for (const Layer& layer : layers_) {
+      // An allow must be more specific (have more words) than the custom
+      // command rule that matched: `kubectl get secret` under `kubectl get`
+      // is the user's more precise word on it.
+      const std::size_t specific = mine != nullptr ? mine->words.size() : 0;
       const auto hit = std::find_if(layer.allow.begin(), layer.allow.end(), [&](const Pattern& p) {
-        return patterns::command_matches(p.words, facts.words);
+        return p.words.size() > specific && patterns::command_matches(p.words, facts.words);
       });
       if (hit == layer.allow.end()) continue;
       const AllowRule& rule = layer.config->allow[hit->index];
