@@ -109,8 +109,9 @@ def test_default_pack_is_clean_and_every_row_is_used(home):
 
 
 def hook(command, home, cwd):
-    payload = json.dumps({"tool_name": "Bash", "tool_input": {"command": command}, "cwd": str(cwd)})
-    r = run("hook", home=home, stdin=payload.encode())
+    payload = json.dumps({"hook_event_name": "PreToolUse", "tool_name": "Bash",
+                          "tool_input": {"command": command}, "cwd": str(cwd)})
+    r = run("hook", "--agent", "claude", "--allow-safe", home=home, stdin=payload.encode())
     assert r.returncode == 0, r.stderr
     return json.loads(r.stdout)["hookSpecificOutput"]["permissionDecision"]
 
