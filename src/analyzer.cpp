@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "context.h"
+#include "nested.h"
 #include "rules/capabilities.h"
 #include "rules/commands.h"
 #include "rules/injection.h"
 #include "rules/paths.h"
+#include "rules/wrappers.h"
 #include "rules/zsh.h"
 #include "scorer.h"
 #include "text.h"
@@ -112,6 +114,83 @@ std::vector<std::string_view> flag_words(const SimpleCommand& cmd, std::size_t f
 
 }  // namespace
 
+namespace {
+
+// The judgement of the command whose name is word `program` of the segment
+// (its arguments are the words after it): intent, reversibility, flags,
+// capabilities and targets, with the flags' risk factors.
+void judge(const SimpleCommand& cmd, std::size_t program, const ClassifyContext* ctx,
+           CommandAnalysis& a, std::vector<PathTarget>& targets) {
+  const rules::CommandRule* rule = nullptr;
+  std::string_view name;
+  if (cmd.has_executable) {
+    name = text::base_name(cmd.words[program].value);
+    rule = rules::lookup_command(name);
+  }
+  if (rule != nullptr) {
+    a.intent = {rule->intent};
+    a.reversibility = rule->reversibility;
+    if (!rule->flag_rules.empty()) {
+      const std::size_t at = cmd.words[program].at;
+      if (program == 0 || at != std::string_view::npos) {
+        a.flags = rules::match_flag_rules(*rule, flag_words(cmd, program == 0 ? 0 : at));
+      } else {
+        std::vector<std::string_view> values;
+        for (std::size_t i = program; i < cmd.words.size(); ++i) values.push_back(cmd.words[i].value);
+        a.flags = rules::match_flag_rules(*rule, values);
+      }
+    }
+  } else {
+    a.intent = {Intent::Execute};
+    a.reversibility = Reversibility::HardToReverse;
+  }
+  // Capabilities are looked up independently with the same key.
+  if (cmd.has_executable) a.capabilities = rules::lookup_capabilities(name);
+
+  // Targets: path-like arguments, then every non-empty redirection target.
+  auto add_target = [&](const std::string& written, const std::string& value, bool writes = false) {
+    Target shown{written, resolve_scope(value, ctx), sensitivity_of(value, ctx)};
+    a.targets.push_back(shown);
+    targets.push_back({std::move(shown), value, writes});
+  };
+  const std::size_t first_argument = cmd.has_executable ? program + 1 : 0;
+  for (std::size_t i = first_argument; i < cmd.words.size(); ++i) {
+    const Word& w = cmd.words[i];
+    if (looks_like_path(w.value)) add_target(w.written, w.value);
+  }
+  for (const Redirection& r : cmd.redirections) {
+    if (r.target.empty()) continue;
+    const bool names_file = r.kind != RedirectKind::Heredoc && r.kind != RedirectKind::Herestring;
+    const std::string value = names_file ? matched_value(r.target) : r.target;
+    add_target(r.target, value, names_file && writes_file(r, value));
+  }
+  if (a.targets.empty()) a.targets.push_back({std::nullopt, TargetScope::None, Sensitivity::Normal});
+
+  for (const FlagAnalysis& f : a.flags) a.risk_factors.push_back(f.risk_factor);
+}
+
+// Risk factors that belong to the segment's text and line, whatever runs:
+// detectors, then the line's warnings.
+void add_text_factors(const SimpleCommand& cmd, std::span<const ParseWarning> warnings,
+                      std::vector<RiskFactor>& factors) {
+  for (const rules::PatternMatch& m : cmd.detections) add_unique(factors, m.risk_factor);
+  for (const ParseWarning& w : warnings) {
+    switch (w.kind) {
+      case WarningKind::ControlCharacters:
+      case WarningKind::UnicodeWhitespace:
+        add_unique(factors, RiskFactor::ShellInjection);
+        break;
+      case WarningKind::AnsiCQuoting:
+        add_unique(factors, RiskFactor::ObfuscatedCommand);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
 SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext* ctx,
                                    ShellKind shell, std::span<const ParseWarning> warnings) {
   SimpleCommand cmd;
@@ -136,71 +215,56 @@ SimpleCommand build_simple_command(CommandSegment segment, const ClassifyContext
     cmd.words.push_back({std::move(arg.text), std::move(value), at});
   }
 
-  // Command rule, and capabilities looked up independently with the same key.
-  cmd.rule = cmd.has_executable ? rules::lookup_command(cmd.program()) : nullptr;
-  if (cmd.rule != nullptr) {
-    a.intent = {cmd.rule->intent};
-    a.reversibility = cmd.rule->reversibility;
-    if (!cmd.rule->flag_rules.empty()) a.flags = rules::match_flag_rules(*cmd.rule, flag_words(cmd, 0));
-  } else {
-    a.intent = {Intent::Execute};
-    a.reversibility = Reversibility::HardToReverse;
-  }
-  if (cmd.has_executable) a.capabilities = rules::lookup_capabilities(cmd.program());
-
-  // Targets: path-like arguments, then every non-empty redirection target.
-  auto add_target = [&](const std::string& written, const std::string& value, bool writes = false) {
-    Target shown{written, resolve_scope(value, ctx), sensitivity_of(value, ctx)};
-    a.targets.push_back(shown);
-    cmd.targets.push_back({std::move(shown), value, writes});
-  };
-  for (const Word& w : cmd.arguments())
-    if (looks_like_path(w.value)) add_target(w.written, w.value);
-  for (const Redirection& r : cmd.redirections) {
-    if (r.target.empty()) continue;
-    const bool names_file = r.kind != RedirectKind::Heredoc && r.kind != RedirectKind::Herestring;
-    const std::string value = names_file ? matched_value(r.target) : r.target;
-    add_target(r.target, value, names_file && writes_file(r, value));
-  }
-  if (a.targets.empty()) a.targets.push_back({std::nullopt, TargetScope::None, Sensitivity::Normal});
-
-  // Risk factors: flags (repeats kept), detectors, then the line's warnings.
-  for (const FlagAnalysis& f : a.flags) a.risk_factors.push_back(f.risk_factor);
   cmd.detections = rules::matching_patterns(rules::injection_rules(), text);
   if (shell == ShellKind::Zsh) {
     for (rules::PatternMatch& m : rules::matching_patterns(rules::zsh_rules(), text))
       cmd.detections.push_back(m);
   }
-  for (const rules::PatternMatch& m : cmd.detections) {
-    add_unique(a.risk_factors, m.risk_factor);
+  for (const rules::PatternMatch& m : cmd.detections)
     cmd.detector_weight = std::max(cmd.detector_weight, m.weight);
-  }
-  for (const ParseWarning& w : warnings) {
-    switch (w.kind) {
-      case WarningKind::ControlCharacters:
-      case WarningKind::UnicodeWhitespace:
-        add_unique(a.risk_factors, RiskFactor::ShellInjection);
-        break;
-      case WarningKind::AnsiCQuoting:
-        add_unique(a.risk_factors, RiskFactor::ObfuscatedCommand);
-        break;
-      default:
-        break;
+
+  // A wrapper is looked through: the segment is judged as the program it
+  // runs, and the wrapper's own judgement is kept beside it.
+  if (cmd.has_executable) {
+    std::vector<std::string_view> values;
+    values.reserve(cmd.words.size());
+    for (const Word& w : cmd.words) values.push_back(w.value);
+    if (const auto program = nested::program_index(values); program && *program > 0) {
+      cmd.program_word = *program;
+      cmd.wrapper_rule = rules::lookup_command(text::base_name(cmd.words.front().value));
+      SimpleCommand::OwnJudgement own;
+      own.analysis.command = a.command;
+      own.analysis.executable = a.executable;
+      judge(cmd, 0, ctx, own.analysis, own.targets);
+      add_text_factors(cmd, warnings, own.analysis.risk_factors);
+      if (auto f = rules::wrapper_factor(text::base_name(cmd.words.front().value)))
+        add_unique(own.analysis.risk_factors, *f);
+      cmd.wrapper = std::move(own);
     }
   }
+
+  cmd.rule = cmd.has_executable ? rules::lookup_command(cmd.program()) : nullptr;
+  judge(cmd, cmd.program_word, ctx, a, cmd.targets);
+  add_text_factors(cmd, warnings, a.risk_factors);
+  // The wrapper's own risk factors stay (privilege escalation for sudo).
+  if (cmd.wrapper)
+    for (RiskFactor f : cmd.wrapper->analysis.risk_factors) add_unique(a.risk_factors, f);
   return cmd;
 }
 
-void score_simple_command(const SimpleCommand& cmd, CommandAnalysis& analysis,
-                          const ClassifyContext* ctx, std::optional<std::uint8_t> base_weight) {
+namespace {
+
+void score_judgement(const SimpleCommand& cmd, CommandAnalysis& analysis,
+                     std::span<const PathTarget> targets, const ClassifyContext* ctx,
+                     std::optional<std::uint8_t> base_weight) {
   std::vector<std::string_view> paths;
-  paths.reserve(cmd.targets.size());
-  for (const PathTarget& t : cmd.targets) paths.push_back(t.value);
+  paths.reserve(targets.size());
+  for (const PathTarget& t : targets) paths.push_back(t.value);
   score_command(analysis, ctx, cmd.detector_weight, base_weight, paths);
 
   // A file written through a redirect is judged as the target of a command
   // that writes files (tee): the segment scores at least that.
-  for (const PathTarget& t : cmd.targets) {
+  for (const PathTarget& t : targets) {
     if (!t.written) continue;
     CommandAnalysis write;
     write.command = analysis.command;
@@ -210,6 +274,19 @@ void score_simple_command(const SimpleCommand& cmd, CommandAnalysis& analysis,
     const std::string_view path = t.value;
     score_command(write, ctx, cmd.detector_weight, std::nullopt, std::span(&path, 1));
     analysis.score = std::max(analysis.score, write.score);
+  }
+}
+
+}  // namespace
+
+void score_simple_command(const SimpleCommand& cmd, CommandAnalysis& analysis,
+                          const ClassifyContext* ctx, std::optional<std::uint8_t> base_weight) {
+  score_judgement(cmd, analysis, cmd.targets, ctx, base_weight);
+  // Through a wrapper: the higher of the command it runs and its own.
+  if (cmd.wrapper) {
+    CommandAnalysis own = cmd.wrapper->analysis;
+    score_judgement(cmd, own, cmd.wrapper->targets, ctx, std::nullopt);
+    analysis.score = std::max(analysis.score, own.score);
   }
 }
 

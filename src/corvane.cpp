@@ -78,6 +78,8 @@ std::vector<MitreMapping> mitre_mappings(const std::vector<SimpleCommand>& cmds,
   };
   for (std::size_t i = 0; i < cmds.size(); ++i) {
     const RuleEffect* effect = i < effects.size() ? &effects[i] : nullptr;
+    // A wrapper's own technique (sudo's) comes before the command it runs.
+    if (cmds[i].wrapper_rule != nullptr) add(cmds[i].wrapper_rule->technique);
     if (effect != nullptr && effect->techniques) {
       for (const std::string& id : *effect->techniques) add(id);
     } else if (cmds[i].rule != nullptr) {

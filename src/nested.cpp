@@ -755,6 +755,15 @@ std::vector<Word> words_of(const CommandSegment& segment) {
 
 }  // namespace
 
+std::optional<std::size_t> program_index(std::span<const std::string_view> values) {
+  std::vector<Word> words;
+  words.reserve(values.size());
+  for (std::string_view v : values) words.push_back({v, std::string(v)});
+  const std::optional<Program> prog = program_word(words);
+  if (!prog) return std::nullopt;
+  return prog->index;
+}
+
 std::optional<std::string> without_wrappers(std::string_view line, const std::vector<CommandSegment>& segments) {
   struct Cut {
     std::size_t from, to;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,13 @@ std::vector<std::string> command_lines(const CommandSegment& segment);
 // wrapper is judged as piped into the command it runs; nothing when no
 // segment is wrapped.
 std::optional<std::string> without_wrappers(std::string_view line, const std::vector<CommandSegment>& segments);
+
+// The program that actually runs in a simple command whose words, after
+// quote removal and the executable first, are `values`: the index of its
+// word past every wrapper (sudo, env, timeout and the rest, with their
+// options and operands); 0 when the first word is no wrapper. Nothing when a
+// wrapper is given no command, or only looks one up (`command -v`).
+std::optional<std::size_t> program_index(std::span<const std::string_view> values);
 
 // A command line made of argument words: each quoted for the shell when it
 // needs to be, joined by single spaces.

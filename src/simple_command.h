@@ -54,12 +54,23 @@ struct SimpleCommand {
   std::vector<Word> words;
   bool has_executable = false;  // words.front() is the executable
 
-  // Index in `words` of the program that actually runs; equal to 0 for a
-  // segment with an executable. Meaningless when there is none.
+  // Index in `words` of the program that actually runs: past the wrappers,
+  // 0 when there is none. Meaningless when the segment has no executable.
   std::size_t program_word = 0;
 
   // Row of the program that runs, or null for an unknown command or none.
   const rules::CommandRule* rule = nullptr;
+
+  // When a wrapper (sudo, env, timeout, ...) runs the program: the
+  // projection judges the program it runs, and the wrapper's own judgement
+  // of the whole segment (as if it were not looked through) is kept as the
+  // floor of the score. `wrapper_rule` is the wrapper's row, if it has one.
+  struct OwnJudgement {
+    CommandAnalysis analysis;
+    std::vector<PathTarget> targets;
+  };
+  std::optional<OwnJudgement> wrapper;
+  const rules::CommandRule* wrapper_rule = nullptr;
 
   // Injection (and, for zsh, zsh) detector rows that matched the text, in
   // table order, and the highest of their weights (0 for none).

@@ -80,7 +80,7 @@ TEST(ConformanceCore, EndToEndScoresAndReasons) {
   };
   const Case cases[] = {
       // privilege 55 + root 40 + no context 5 + hard to reverse 5, clamped.
-      {"sudo rm -rf /", nullptr, 100, "Privilege operation: targeting filesystem root"},
+      {"sudo rm -rf /", nullptr, 100, "File deletion: targeting filesystem root, recursive deletion, privilege escalation"},
       // read 10 + system 25 + system 20 + 5 - 10.
       {"cat /etc/shadow", nullptr, 50,
        "File read: targeting system path /etc/shadow, accessing system file (/etc/shadow)"},
@@ -377,7 +377,8 @@ TEST(ConformanceCore, AnalyzerCommandIntentFlagsAndCapabilities) {
       {"/usr/bin/vim x", Intent::Execute, Reversibility::HardToReverse, {}, {Shell, FileRead, FileWrite}},
       {"find . -name x", Intent::Search, Reversibility::Reversible, {}, {Command, Shell}},
       {"find . -delete", Intent::Search, Reversibility::Reversible, {"-delete"}, {Command, Shell}},
-      {"sudo rm -rf /", Intent::Privilege, Reversibility::HardToReverse, {}, {}},
+      // A wrapper is looked through: judged as the command it runs.
+      {"sudo rm -rf /", Intent::Delete, Reversibility::Irreversible, {"-rf"}, {}},
       {"echo git push -f", Intent::Info, Reversibility::Reversible, {}, {}},
       {"npm run build", Intent::PackageInstall, Reversibility::HardToReverse, {"run"}, {}},
       {"curl -o out http://x", Intent::Network, Reversibility::HardToReverse, {"-o"}, {Download, Upload, FileRead}},

