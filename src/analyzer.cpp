@@ -4,6 +4,7 @@
 
 #include "context.h"
 #include "nested.h"
+#include "rules/arguments.h"
 #include "rules/capabilities.h"
 #include "rules/commands.h"
 #include "rules/injection.h"
@@ -127,7 +128,16 @@ void judge(const SimpleCommand& cmd, std::size_t program, const ClassifyContext*
     name = text::base_name(cmd.words[program].value);
     rule = rules::lookup_command(name);
   }
-  if (rule != nullptr) {
+  const rules::ArgumentRule* args = cmd.has_executable ? rules::argument_rule(name) : nullptr;
+  // A directory change acts on nothing: it is judged as an information
+  // command whatever its argument. A subshell's merged segment is left as it
+  // is, since the commands after the cd are not in it.
+  const bool navigation =
+      args != nullptr && args->role == rules::ArgumentRole::Navigation && !cmd.in_subshell;
+  if (navigation) {
+    a.intent = {Intent::Info};
+    a.reversibility = Reversibility::Reversible;
+  } else if (rule != nullptr) {
     a.intent = {rule->intent};
     a.reversibility = rule->reversibility;
     if (!rule->flag_rules.empty()) {
@@ -154,7 +164,7 @@ void judge(const SimpleCommand& cmd, std::size_t program, const ClassifyContext*
     targets.push_back({std::move(shown), value, writes});
   };
   const std::size_t first_argument = cmd.has_executable ? program + 1 : 0;
-  for (std::size_t i = first_argument; i < cmd.words.size(); ++i) {
+  for (std::size_t i = navigation ? cmd.words.size() : first_argument; i < cmd.words.size(); ++i) {
     const Word& w = cmd.words[i];
     if (looks_like_path(w.value)) add_target(w.written, w.value);
   }

@@ -196,5 +196,28 @@ TEST(Verdicts, WrappedCommandsShowTheCommandTheyRun) {
                                            BinaryCapability::FileWrite}));
 }
 
+TEST(Verdicts, DirectoryChangesAreNavigation) {
+  // Wherever it goes, a directory change scores as an information command.
+  const Case cases[] = {
+      {"cd /", 0, "cd src"},
+      {"cd ~", 0, "cd src"},
+      {"cd \"~\"", 0, "cd src"},
+      {"pushd /", 0, "pushd src"},
+      {"popd", 0, "pwd"},
+      {"cd /etc && rm -rf x", 95, "rm -rf x"},
+      // What it writes through a redirect still counts.
+      {"cd / > /etc/cron.d/x", 50, "tee /etc/cron.d/x"},
+      // A subshell segment holds only the cd of "(cd / && rm -rf x)": it is
+      // judged as before, not as navigation.
+      {"(cd / && rm -rf x)", 100, ""},
+  };
+  expect_cases(cases);
+  const ClassifyContext ctx = app_context();
+  const Case in_context[] = {{"cd /", 0, "cd src"}, {"cd ../../..", 0, "cd src"}};
+  expect_cases(in_context, &ctx);
+  EXPECT_EQ(run("cd /").sub_commands[0].targets,
+            (std::vector<Target>{{std::nullopt, TargetScope::None, Sensitivity::Normal}}));
+}
+
 }  // namespace
 }  // namespace corvane
