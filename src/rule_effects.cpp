@@ -118,7 +118,19 @@ struct Facts {
   std::string_view outer_name;
   bool substitution = false;  // command or process substitution
   bool writes_file = false;   // a redirect or the command itself writes a file
+  bool environment = false;   // sets a variable that could change what runs
 };
+
+// Variables that change only how output looks. Any other assignment in
+// front of a command (or through env) can change what it runs
+// (GIT_SSH_COMMAND, PAGER, LD_PRELOAD, PATH ...), so an allow does not
+// vouch for it.
+bool harmless_variable(std::string_view name) {
+  constexpr std::string_view kNames[] = {"LANG", "LANGUAGE", "TZ", "TERM", "NO_COLOR", "FORCE_COLOR",
+                                         "CLICOLOR", "COLUMNS", "LINES"};
+  if (name.starts_with("LC_")) return true;
+  return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
 
 Facts facts_of(const SimpleCommand& cmd) {
   Facts f;
@@ -130,6 +142,15 @@ Facts facts_of(const SimpleCommand& cmd) {
       f.writes_file = true;
   for (const PathTarget& t : cmd.targets)
     if (t.written) f.writes_file = true;
+  for (const Assignment& a : cmd.assignments)
+    if (!harmless_variable(a.name)) f.environment = true;
+  // Assignments a wrapper such as env makes stand before the program's word.
+  for (std::size_t i = 1; cmd.has_executable && i < cmd.program_word && i < cmd.words.size(); ++i) {
+    const std::string_view w = cmd.words[i].value;
+    const std::size_t eq = w.find('=');
+    if (eq != std::string_view::npos && eq > 0 && !w.starts_with('-') && !harmless_variable(w.substr(0, eq)))
+      f.environment = true;
+  }
   if (!cmd.has_executable) return f;
   // A word whose matched value is still its written text may hold quoting
   // that the model leaves in place; rules see it removed.
@@ -152,7 +173,7 @@ Facts facts_of(const SimpleCommand& cmd) {
 // Nothing in the command that an allow rule must not hide.
 bool clean(const SimpleCommand& cmd, const Facts& facts) {
   const CommandAnalysis& a = cmd.analysis;
-  if (facts.substitution || facts.writes_file || cmd.detector_weight > 0) return false;
+  if (facts.substitution || facts.writes_file || facts.environment || cmd.detector_weight > 0) return false;
   if (!a.flags.empty() || !a.risk_factors.empty()) return false;
   return std::all_of(a.targets.begin(), a.targets.end(),
                      [](const Target& t) { return t.sensitivity == Sensitivity::Normal; });
