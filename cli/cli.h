@@ -61,6 +61,7 @@ struct Options {
   // guard
   std::optional<std::string> ask_at;
   bool fish = false;  // --shell fish: classified with the bash rules
+  bool fresh_line = false;
   // init
   bool force = false;
   std::vector<std::string> commands;  // the words that are not options

@@ -10,7 +10,7 @@ namespace {
 
 enum class OptionKind : unsigned char {
   Json, Stdin, Help, EndOfOptions, Cwd, ProjectRoot, Home, Protect, Shell,
-  Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt, Force,
+  Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt, FreshLine, Force,
 };
 
 // Which subcommands accept an option, one bit per Subcommand.
@@ -39,7 +39,7 @@ struct OptionRow {
 
 // Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 19> kOptionTable{{
+constexpr std::array<OptionRow, 20> kOptionTable{{
   {"--json",         OptionKind::Json,         "",              kCheck,           OptionGroup::Own,     "one JSON line per command instead of the summary"},
   {"--stdin",        OptionKind::Stdin,        "",              kCheck,           OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped, CRLF ends a line too"},
   {"--agent",        OptionKind::Agent,        "NAME",          kHook,            OptionGroup::Own,     "answer as this agent: claude, codex, gemini, copilot,\ncursor, windsurf, cline, factory or amp (default: told\nfrom the payload's shape)"},
@@ -51,6 +51,7 @@ constexpr std::array<OptionRow, 19> kOptionTable{{
   {"--shell",        OptionKind::Shell,        "bash|zsh|fish", kGuard,           OptionGroup::Own,     "the shell the line was typed in (fish lines are judged\nwith the bash rules)"},
   {"--ask-at",       OptionKind::AskAt,        "LEVEL",         kGuard,           OptionGroup::Own,     "ask from this level up: caution, danger (default) or\ncritical (default: $CORVANE_ASK_AT when set)"},
   {"--force",        OptionKind::Force,        "",              kInit,            OptionGroup::Own,     "replace a rule file that already exists"},
+  {"--fresh-line",   OptionKind::FreshLine,    "",              kGuard,           OptionGroup::Own,     "start a new line before the first note or question"},
   {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard | kRules, OptionGroup::Own, "end of options: what follows are commands"},
   {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit | kRules, OptionGroup::Own, ""},
   {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit | kRules, OptionGroup::Own, ""},
@@ -274,6 +275,7 @@ bool apply(const OptionRow& row, std::string_view value, Subcommand sub, Options
     case OptionKind::FailOpen: out.fail_open = true; break;
     case OptionKind::Log: out.log = std::string(value); break;
     case OptionKind::LogRedact: out.log_redact = true; break;
+    case OptionKind::FreshLine: out.fresh_line = true; break;
     case OptionKind::AskAt:
       if (value != "caution" && value != "danger" && value != "critical") {
         error = "option --ask-at takes caution, danger or critical, not " + quoted(value);

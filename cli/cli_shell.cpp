@@ -74,7 +74,10 @@ if [[ $- == *i* && -z ${__corvane_hooked-} ]]; then
             ${BASH_REMATCH[1]} != "$__corvane_hist" ]]; then
         __corvane_hist=${BASH_REMATCH[1]}
         local line=${BASH_REMATCH[2]}
-        [[ $__corvane_ignorespace == 1 && $line == [[:space:]]* ]] && builtin history -d "$__corvane_hist"
+        if [[ $__corvane_ignorespace == 1 && $line == [[:space:]]* ]]; then
+          builtin history -d "$__corvane_hist"
+          __corvane_hist=$((__corvane_hist - 1))  # the next line gets this number again
+        fi
         __corvane_check "$line" || { __corvane_skip=1; return 1; }
         return 0
       fi
@@ -138,7 +141,7 @@ if status is-interactive; and not set -q __corvane_hooked
   function __corvane_enter
     set -l line (commandline | string collect)
     if test -n (string trim -- "$line" | string collect); and test "$CORVANE_DISABLE" != 1
-      $__corvane_bin guard --shell fish -- "$line"
+      $__corvane_bin guard --shell fish --fresh-line -- "$line"
       set -l st $status
       if test $st -eq 126; or test $st -eq 127
         echo "corvane: cannot run $__corvane_bin: line not checked" >&2
@@ -237,6 +240,10 @@ std::optional<RiskLevel> level_named(std::string_view name) {
   return std::nullopt;
 }
 
+// With --fresh-line the first thing printed starts a new line: the line
+// editor (fish) still has the cursor at the end of the typed line.
+std::string_view fresh(bool wanted) { return wanted ? "\n" : ""; }
+
 std::string verdict_line(const AnalysisResult& r) {
   std::string decision(to_string(r.quick_decision));
   std::string line = "corvane: " + decision + " (score " + std::to_string(r.score) + ", " +
@@ -302,13 +309,14 @@ std::string trimmed(std::string_view s) {
   return std::string(s.substr(a, b - a + 1));
 }
 
-int ask(const AnalysisResult& r, bool blocked) {
+int ask(const AnalysisResult& r, bool blocked, bool fresh_line) {
   Terminal tty;
   if (!tty.open()) {
+    std::fwrite("\n", 1, fresh_line ? 1 : 0, stderr);
     report(verdict_line(r) + "\nno terminal to ask on: not running it", kSub);
     return kDoNotRun;
   }
-  tty.say(verdict_line(r) + "\n");
+  tty.say(std::string(fresh(fresh_line)) + verdict_line(r) + "\n");
   tty.say(blocked ? "Type yes to run it anyway: " : "Run it? [y/N] ");
   const std::optional<std::string> reply = tty.answer();
   const std::string a = reply ? trimmed(*reply) : std::string();
@@ -380,10 +388,10 @@ int run_guard(std::span<const std::string_view> args) {
     return kDoNotRun;
   }
   const AnalysisResult& r = outcome.value();
-  if (r.quick_decision == QuickDecision::Blocked) return ask(r, true);
+  if (r.quick_decision == QuickDecision::Blocked) return ask(r, true, options.fresh_line);
   if (r.quick_decision == QuickDecision::Safe || r.level == RiskLevel::Safe) return kRun;
-  if (r.level >= ask_at) return ask(r, false);
-  const std::string note = verdict_line(r) + "\n";
+  if (r.level >= ask_at) return ask(r, false, options.fresh_line);
+  const std::string note = std::string(fresh(options.fresh_line)) + verdict_line(r) + "\n";
   std::fwrite(note.data(), 1, note.size(), stderr);
   return kRun;
 }
