@@ -481,6 +481,44 @@ void awk_program(const std::vector<Word>& w, std::size_t p, Extraction& x) {
   consume(x, i, i + 1);
 }
 
+// sed: the scripts given with -e (or the first operand), for what they run,
+// write and read outside the text. --sandbox refuses all of it.
+void sed_program(const std::vector<Word>& w, std::size_t p, Extraction& x) {
+  std::vector<std::string_view> scripts;
+  bool script_option = false;  // -e or -f given: no operand is a script
+  std::size_t i = p + 1;
+  for (; i < w.size(); ++i) {
+    const std::string_view v = w[i].value;
+    const std::string_view next = i + 1 < w.size() ? std::string_view(w[i + 1].value) : std::string_view();
+    if (v == "--") { ++i; break; }
+    if (v == "--sandbox") return;
+    if (v.starts_with("--expression=")) { script_option = true; scripts.push_back(v.substr(13)); continue; }
+    if (v == "--expression") { script_option = true; scripts.push_back(next); ++i; continue; }
+    if (v.starts_with("--file")) { script_option = true; i += v == "--file"; continue; }
+    if (v == "--line-length") { ++i; continue; }
+    if (v.starts_with("--")) continue;
+    if (v.size() < 2 || v[0] != '-') break;
+    // Bundled short options; e, f and l take the rest of the word or the
+    // next word, i takes only an attached suffix.
+    for (std::size_t k = 1; k < v.size(); ++k) {
+      const char o = v[k];
+      if (o == 'i') break;
+      if (o != 'e' && o != 'f' && o != 'l') continue;
+      const bool attached = k + 1 < v.size();
+      if (o != 'l') script_option = true;
+      if (o == 'e') scripts.push_back(attached ? v.substr(k + 1) : next);
+      if (!attached) ++i;
+      break;
+    }
+  }
+  if (!script_option && i < w.size()) scripts.push_back(w[i].value);
+  for (std::string_view script : scripts) {
+    rules::SedEffects fx = rules::sed_script_effects(script);
+    for (std::string& l : fx.lines) x.lines.push_back(std::move(l));
+    x.reads_input = x.reads_input || fx.runs_input;
+  }
+}
+
 // su, runuser, script, flock: "-c COMMAND", "--command=COMMAND".
 void dash_c_anywhere(const std::vector<Word>& w, std::size_t p, Extraction& x) {
   for (std::size_t i = p + 1; i < w.size(); ++i) {
@@ -605,6 +643,7 @@ void program_lines(const std::vector<Word>& w, const Program& prog, Extraction& 
   if (is_shell(name)) return shell_program(w, p, x);
   if (auto lang = interpreter_language(name)) return interpreter_program(w, p, *lang, x);
   if (is_awk(name)) return awk_program(w, p, x);
+  if (name == "sed" || name == "gsed") return sed_program(w, p, x);
   if (name == "eval") return eval_program(w, p, x);
   if (name == "source" || name == ".") return source_program(w, p, x);
   if (name == "su" || name == "runuser" || name == "script" || name == "flock") return dash_c_anywhere(w, p, x);

@@ -92,6 +92,10 @@ constexpr Twin kTwins[] = {
     {"awk 'BEGIN{system(\"rm -rf /\")}'", "rm -rf /"},
     {"awk '{ print | \"sh\" }' cmds.txt", "sh"},
     {"gawk -F: 'BEGIN { while ((\"rm -rf ~\" | getline l) > 0) print l }'", "rm -rf ~"},
+    {"sed -n '1e rm -rf /' notes.txt", "rm -rf /"},
+    {"sed 's/.*/rm -rf ~/e' notes.txt", "rm -rf ~"},
+    {"sed -ne 'w /etc/cron.d/x' notes.txt", "tee /etc/cron.d/x"},
+    {"sed --expression='1r /etc/shadow' notes.txt", "cat /etc/shadow"},
 };
 
 TEST(Nested, OuterIsAtLeastTheCommandItRuns) {
@@ -173,6 +177,8 @@ TEST(Nested, TextThatIsNotCodeChangesNothing) {
       {"bash -c 'ls -la'", 60, "Code execution"},
       {"python3 -c 'print(\"os.system(rm -rf /)\")'", 60, "Code execution"},
       {"cat <<'EOF'\n$(rm -rf /)\nEOF", 40, "File read"},
+      {"sed 's/e/E/g; /exec/d' notes.txt", 40, "File write"},
+      {"sed --sandbox '1e rm -rf /' notes.txt", 40, "File write"},
   };
   for (const Row& row : rows) {
     const AnalysisResult r = run(row.line);
@@ -258,6 +264,34 @@ TEST(Nested, InlineCodeScanner) {
   };
   for (const Row& row : rows)
     EXPECT_EQ(rules::inline_code_command_lines(row.lang, row.code), row.lines) << row.code;
+}
+
+// sed scripts: what runs, is written or read outside the text; addresses,
+// text arguments and labels are skipped, and a script sed would refuse runs
+// nothing.
+TEST(Nested, SedScriptEffects) {
+  struct Row {
+    const char* script;
+    std::vector<std::string> lines;
+    bool runs_input;
+  };
+  const Row rows[] = {
+      {"1e rm -rf /", {"rm -rf /"}, false},
+      {"/^x/,$!e id\np", {"id"}, false},
+      {"e", {}, true},
+      {"s/.*/reboot/e", {"reboot"}, true},
+      {"s/^/echo &/e", {}, true},                     // computed from the input
+      {"s/a/b/gw /tmp/out\nw /dev/stdout", {"tee /tmp/out"}, false},
+      {"\\,x,d; R /etc/shadow", {"cat /etc/shadow"}, false},
+      {"a e rm -rf /\n: e\n# e rm", {}, false},       // text, a label, a comment
+      {"s/^/http:\\/\\/h/server/g", {}, false},      // not a flag: sed refuses it
+      {"y/abc/xyz/;s/e/E/", {}, false},
+  };
+  for (const Row& row : rows) {
+    const rules::SedEffects fx = rules::sed_script_effects(row.script);
+    EXPECT_EQ(fx.lines, row.lines) << row.script;
+    EXPECT_EQ(fx.runs_input, row.runs_input) << row.script;
+  }
 }
 
 }  // namespace

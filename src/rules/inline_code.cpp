@@ -613,3 +613,114 @@ std::vector<std::string> inline_code_command_lines(CodeLanguage lang, std::strin
 }
 
 }  // namespace corvane::rules
+
+namespace corvane::rules {
+
+// GNU sed's grammar, read just far enough to find the commands that reach
+// outside the text: addresses are skipped, `s` and `y` are read delimiter by
+// delimiter, and the commands whose argument runs to the end of the line
+// (a, i, c, e, r, R, w, W, labels, comments) are taken whole. It cannot see
+// scripts read from a file (-f), and a command built by an earlier `s` from
+// the input is reported only as running input.
+SedEffects sed_script_effects(std::string_view s) {
+  SedEffects fx;
+  std::size_t i = 0;
+  auto rest_of_line = [&]() {
+    const std::size_t nl = s.find('\n', i);
+    std::string_view r = s.substr(i, nl == std::string_view::npos ? std::string_view::npos : nl - i);
+    i = nl == std::string_view::npos ? s.size() : nl + 1;
+    while (!r.empty() && (r.front() == ' ' || r.front() == '\t')) r.remove_prefix(1);
+    return r;
+  };
+  auto write_to = [&](std::string_view file) {
+    if (file.empty() || file == "/dev/stdout" || file == "/dev/stderr") return;
+    fx.lines.push_back(path_command("tee", std::string(file)));
+  };
+  // One delimited part of s or y: the text up to the next unescaped `delim`.
+  auto part = [&](char delim) {
+    std::string out;
+    while (i < s.size() && s[i] != delim) {
+      if (s[i] == '\\' && i + 1 < s.size()) {
+        if (s[i + 1] != delim) out.push_back('\\');
+        ++i;
+      }
+      out.push_back(s[i++]);
+    }
+    if (i < s.size()) ++i;
+    return out;
+  };
+  auto skip_address = [&]() {
+    for (int n = 0; n < 2 && i < s.size(); ++n) {
+      if (s[i] == '/' || s[i] == '\\') {
+        const char d = s[i] == '\\' && i + 1 < s.size() ? s[++i] : '/';
+        ++i;
+        (void)part(d);
+        while (i < s.size() && (s[i] == 'I' || s[i] == 'M')) ++i;
+      } else {
+        while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '$' || s[i] == '~' || s[i] == '+')) ++i;
+      }
+      while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+      if (n == 0 && i < s.size() && s[i] == ',') {
+        ++i;
+        continue;
+      }
+      break;
+    }
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '!')) ++i;
+  };
+  while (i < s.size()) {
+    const char c = s[i];
+    if (c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '{' || c == '}') {
+      ++i;
+      continue;
+    }
+    skip_address();
+    if (i >= s.size()) break;
+    const char cmd = s[i++];
+    switch (cmd) {
+      case 'e': {
+        const std::string_view line = rest_of_line();
+        if (line.empty()) fx.runs_input = true;
+        else fx.lines.emplace_back(line);
+        break;
+      }
+      case 'w': case 'W': write_to(rest_of_line()); break;
+      case 'r': case 'R': {
+        const std::string_view file = rest_of_line();
+        if (!file.empty() && file != "/dev/stdin") fx.lines.push_back(path_command("cat", std::string(file)));
+        break;
+      }
+      case 'a': case 'i': case 'c': case ':': case '#': case 'b': case 't': case 'T':
+        (void)rest_of_line();  // text, a label or a comment: nothing runs
+        break;
+      case 's': case 'y': {
+        if (i >= s.size() || s[i] == '\n' || s[i] == '\\') break;
+        const char d = s[i++];
+        (void)part(d);
+        std::string replacement = part(d);
+        if (cmd == 'y') break;
+        // The flags up to the end of the command; anything but a flag makes
+        // the script one sed refuses, and nothing of it runs.
+        std::size_t f = i;
+        while (f < s.size() && std::string_view("gpiImMe0123456789").find(s[f]) != std::string_view::npos) ++f;
+        const std::string_view flags = s.substr(i, f - i);
+        const bool writes = f < s.size() && s[f] == 'w';
+        if (!writes && f < s.size() && std::string_view(" \t\n;}").find(s[f]) == std::string_view::npos) return fx;
+        i = writes ? f + 1 : f;
+        if (flags.find('e') != std::string_view::npos) {
+          fx.runs_input = true;
+          // The pattern space runs after the substitution: when the
+          // replacement is plain text, that is the command it spells.
+          if (!replacement.empty() && replacement.find_first_of("\\&") == std::string::npos)
+            fx.lines.push_back(replacement);
+        }
+        if (writes) write_to(rest_of_line());
+        break;
+      }
+      default: break;  // p, d, q, n, h, g, x, l, = ... stay inside the text
+    }
+  }
+  return fx;
+}
+
+}  // namespace corvane::rules

@@ -20,3 +20,18 @@ enum class CodeLanguage : std::uint8_t { Python, Perl, Ruby, Node, Php, Awk };
 std::vector<std::string> inline_code_command_lines(CodeLanguage language, std::string_view code);
 
 }  // namespace corvane::rules
+
+namespace corvane::rules {
+
+// What a sed script does beyond editing text: the command lines its `e`
+// command and the `e` flag of `s` run, a `w`/`W` command or `w` flag spelt as
+// `tee FILE`, and an `r`/`R` command spelt as `cat FILE`. `runs_input` is set
+// when a command comes from the text being edited (a bare `e`, or `s///e`,
+// which runs the pattern space), as when input is piped into a shell.
+struct SedEffects {
+  std::vector<std::string> lines;
+  bool runs_input = false;
+};
+SedEffects sed_script_effects(std::string_view script);
+
+}  // namespace corvane::rules
