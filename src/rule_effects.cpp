@@ -59,8 +59,14 @@ bool harmless_target(std::string_view t) {
   return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// A flag token is present when a word equals it or is its "name=value" form.
+// A flag token is present when a word equals it or is its "name=value" form;
+// a token ending in "*" is present when a word starts with the rest, for
+// options that take their value attached (`-O<pager>`).
 bool token_present(std::span<const std::string_view> words, std::string_view token) {
+  if (token.size() > 1 && token.back() == '*') {
+    const std::string_view stem = token.substr(0, token.size() - 1);
+    return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return w.starts_with(stem); });
+  }
   for (std::string_view w : words) {
     if (!w.starts_with(token)) continue;
     if (w.size() == token.size() || w[token.size()] == '=') return true;
@@ -255,7 +261,11 @@ RuleEffect CompiledRules::apply(SimpleCommand& cmd, const ClassifyContext* ctx) 
                                    [&](const std::string& token) { return token_present(facts.words, token); });
       if (!all) continue;
       x.flags.push_back({f.flags.front(), f.modifier, flag_factor(c.intent), f.description});
-      flag_factors.push_back(flag_factor(c.intent));
+      // A flag that lowers the score (a dry run) is no risk factor, and two
+      // flags of one kind name their factor once.
+      const RiskFactor factor = flag_factor(c.intent);
+      if (f.modifier > 0 && std::find(flag_factors.begin(), flag_factors.end(), factor) == flag_factors.end())
+        flag_factors.push_back(factor);
     }
     flag_factors.insert(flag_factors.end(), factors.begin(), factors.end());
     x.risk_factors = std::move(flag_factors);

@@ -238,6 +238,33 @@ reversibility = "irreversible"
 dangerous_flags = [{ flags = ["--all"], modifier = 20, description = "every resource" }]
 )",
                    "", "kubectl delete pods --all", 100, "File deletion: recursive deletion"},
+        // a flag ending in "*" takes its value attached; a lowering flag
+        // (a dry run) is no risk factor, and one factor is named once
+        EffectCase{"FlagWithAttachedValue", R"([[commands]]
+name = "git grep"
+intent = "search"
+base_weight = 0
+dangerous_flags = [{ flags = ["-O*"], modifier = 60, description = "runs a pager" }]
+)",
+                   "", "git grep -O'sh -c id' x", 70, "Search operation"},
+        EffectCase{"FlagFactorsOnceAndNotForDryRuns", R"([[commands]]
+name = "kubectl delete"
+intent = "delete"
+base_weight = 60
+dangerous_flags = [
+  { flags = ["--all"], modifier = 20, description = "every resource" },
+  { flags = ["-A"], modifier = 20, description = "every namespace" },
+  { flags = ["--dry-run=client"], modifier = -60, description = "dry run" },
+]
+)",
+                   "", "kubectl delete pods --all -A --dry-run=client", 50, "File deletion: recursive deletion"},
+        EffectCase{"DryRunAloneNamesNoFactor", R"([[commands]]
+name = "kubectl delete"
+intent = "delete"
+base_weight = 60
+dangerous_flags = [{ flags = ["--dry-run=client"], modifier = -60, description = "dry run" }]
+)",
+                   "", "kubectl delete pods x --dry-run=client", 10, "File deletion"},
         EffectCase{"UnknownIntentSkipsTheRule", R"(commands = [{ name = "ls", intent = "destroy", base_weight = 90 }])",
                    "", "ls", kSame, ""},
         // overrides: through the base name, the reason shown when they raised
