@@ -119,11 +119,13 @@ def hook(command, home, cwd):
 ROUTINE = ["git status", "git log --oneline -5", "git diff HEAD~1", "docker ps -a", "kubectl get pods",
            "npm ls", "pip list", "terraform plan", "gh pr list", "aws s3 ls", "git -C /tmp/x status",
            "git add src/main.c", "git commit -m 'fix'", "bash -lc 'ls -la'", "git grep -n TODO",
-           "kubectl apply -f d.yaml --dry-run=client"]
+           "kubectl apply -f d.yaml --dry-run=client", "cat .claude/settings.json"]
 STILL_ASKED = ["git push --force", "cat ~/.ssh/id_rsa", "git status > notes.txt", "kubectl get secret db -o yaml",
                "terraform destroy", "kubectl delete ns prod", "docker system prune -a --volumes",
                "git add -A", "git commit -am wip", "git log --output=/etc/cron.d/x", "git grep -O'sh -c id' x",
                "bash -lc 'rm -rf ~'", "sed -n '1e rm -rf ~' notes.txt"]
+# The guard's own settings: quiet without the pack, asked about with it.
+GUARD_FILES = ["echo '{}' > .claude/settings.json", "tee -a ~/.config/corvane/rules.toml"]
 
 
 def test_the_pack_quiets_routine_commands_and_nothing_dangerous(home, tmp_path):
@@ -136,3 +138,5 @@ def test_the_pack_quiets_routine_commands_and_nothing_dangerous(home, tmp_path):
     for c in STILL_ASKED:
         assert hook(c, home, work) in ("ask", "deny"), c
         assert before[c] in ("ask", "deny"), c
+    for c in GUARD_FILES:
+        assert hook(c, home, work) in ("ask", "deny"), c
