@@ -261,6 +261,10 @@ TEST(Nested, InlineCodeScanner) {
       {CodeLanguage::Node, "const s = `rm -rf /`; cp.spawn('rm', ['-rf', '/'])", {"rm -rf /"}},
       {CodeLanguage::Php, "echo `id`; unlink('/etc/passwd');", {"id", "rm /etc/passwd"}},
       {CodeLanguage::Awk, "$1 == \"a\" || \"b\" { system(\"kill \" $2) }", {"kill "}},
+      // print > "file" writes it; ">" in a condition compares
+      {CodeLanguage::Awk, "{ print $1 > \"/etc/cron.d/x\" }", {"tee /etc/cron.d/x"}},
+      {CodeLanguage::Awk, "$1 > \"m\" { printf(\"%s\", $2) >> \"out.txt\" }", {"tee out.txt"}},
+      {CodeLanguage::Awk, "{ if ($2 > \"k\") print }", {}},
   };
   for (const Row& row : rows)
     EXPECT_EQ(rules::inline_code_command_lines(row.lang, row.code), row.lines) << row.code;

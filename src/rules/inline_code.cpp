@@ -579,6 +579,31 @@ bool punct_is(const std::vector<Token>& t, std::size_t i, char c) {
   return i < t.size() && t[i].kind == Token::Kind::Punct && t[i].text[0] == c;
 }
 
+// Whether the ">" at `gt` redirects the output of a print or printf: the
+// statement it is in (back to the last ";", "{", "}" or line end) starts with
+// one, and no "(" is open between them.
+bool prints_to_file(const std::vector<Token>& t, std::size_t gt) {
+  int depth = 0;
+  for (std::size_t k = gt; k-- > 0;) {
+    const Token& x = t[k];
+    if (x.kind == Token::Kind::Newline) return false;
+    if (x.kind == Token::Kind::Punct) {
+      const char c = x.text[0];
+      if (c == ';' || c == '{' || c == '}') return false;
+      if (c == ')') ++depth;
+      if (c == '(' && --depth < 0) return false;
+      continue;
+    }
+    if (x.kind == Token::Kind::Name && (x.text == "print" || x.text == "printf")) {
+      if (depth != 0) return false;
+      const bool statement_start = k == 0 || t[k - 1].kind == Token::Kind::Newline ||
+                                   (t[k - 1].kind == Token::Kind::Punct && std::string_view(";{}").find(t[k - 1].text[0]) != std::string_view::npos);
+      return statement_start;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::vector<std::string> inline_code_command_lines(CodeLanguage lang, std::string_view code) {
@@ -595,7 +620,14 @@ std::vector<std::string> inline_code_command_lines(CodeLanguage lang, std::strin
       const bool piped_to = i >= 1 && punct_is(t, i - 1, '|') && !(i >= 2 && punct_is(t, i - 2, '|'));
       const bool piped_from = punct_is(t, i + 1, '|') && !punct_is(t, i + 2, '|') && i + 2 < t.size() &&
                               (t[i + 2].text == "getline" || (punct_is(t, i + 2, '&') && i + 3 < t.size() && t[i + 3].text == "getline"));
-      if (piped_to || piped_from) out.push_back(tok.text);
+      if (piped_to || piped_from) {
+        out.push_back(tok.text);
+        continue;
+      }
+      // print > "file" and print >> "file" write it; ">" elsewhere in the
+      // statement is a comparison.
+      if (i >= 1 && punct_is(t, i - 1, '>') && prints_to_file(t, i - 1))
+        out.push_back(path_command("tee", tok.text));
       continue;
     }
     if (tok.kind != Token::Kind::Name) continue;
