@@ -19,6 +19,7 @@ inline constexpr int kExitSafe = 0;
 inline constexpr int kExitRisky = 1;
 inline constexpr int kExitBlocked = 2;
 inline constexpr int kExitUsage = 64;     // EX_USAGE
+inline constexpr int kExitNoInput = 66;   // EX_NOINPUT: nothing to read (audit)
 inline constexpr int kExitSoftware = 70;  // EX_SOFTWARE: the engine reported a fault
 inline constexpr int kExitIo = 74;        // EX_IOERR: standard input or output failed
 
@@ -64,12 +65,19 @@ struct Options {
   bool fresh_line = false;
   // init
   bool force = false;
+  // audit
+  std::optional<std::string> audit_format;
+  std::optional<std::string> min_level;
+  std::optional<std::string> html;
+  std::optional<std::string> jobs;
+  bool quiet = false;
+  bool show_secrets = false;
   std::vector<std::string> commands;  // the words that are not options
 };
 
 // The program's forms. Each has a row in the subcommand table (names, usage
 // lines, help) and the options it accepts are marked in the option table.
-enum class Subcommand : unsigned char { Check, Hook, Mcp, Init, Rules, Guard, Plain };
+enum class Subcommand : unsigned char { Check, Hook, Mcp, Init, Rules, Guard, Audit, Plain };
 
 // The whole help of the program, and the help of one subcommand, both
 // generated from the option and subcommand tables.
@@ -114,6 +122,12 @@ bool use_colour();
 // The readable summary of one result, ending with a newline.
 std::string render_summary(const AnalysisResult& result, bool colour);
 
+// The summary's first line ("BLOCKED  score 100 (critical)  rm -rf /") and
+// one of its labelled lines ("  reason      ..."), each ending with a newline.
+// `text` is shown as given: pass it through printable() first.
+std::string render_verdict_line(const AnalysisResult& result, bool colour);
+std::string render_labelled_line(std::string_view label, std::string_view text, bool colour);
+
 // Text that is valid UTF-8: every invalid sequence becomes U+FFFD. Used on
 // JSON lines, whose strings quote commands that may hold any bytes.
 std::string valid_utf8(std::string_view text);
@@ -141,6 +155,9 @@ std::string_view default_rule_pack() noexcept;
 
 // `corvane rules check [FILE]`: the rule-file lint.
 int run_rules(std::span<const std::string_view> args);
+
+// `corvane audit [FILE...]`: histories, transcripts and logs looked back on.
+int run_audit(std::span<const std::string_view> args);
 
 // `corvane guard`: what the shell snippets run for each interactive line.
 int run_guard(std::span<const std::string_view> args);

@@ -11,6 +11,7 @@ namespace {
 enum class OptionKind : unsigned char {
   Json, Stdin, Help, EndOfOptions, Cwd, ProjectRoot, Home, Protect, Shell,
   Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt, FreshLine, Force,
+  Format, MinLevel, Html, Quiet, ShowSecrets, Jobs,
 };
 
 // Which subcommands accept an option, one bit per Subcommand.
@@ -22,6 +23,7 @@ constexpr SubcommandSet kMcp = only(Subcommand::Mcp);
 constexpr SubcommandSet kInit = only(Subcommand::Init);
 constexpr SubcommandSet kRules = only(Subcommand::Rules);
 constexpr SubcommandSet kGuard = only(Subcommand::Guard);
+constexpr SubcommandSet kAudit = only(Subcommand::Audit);
 constexpr SubcommandSet kContext = kCheck | kHook | kGuard;
 
 // Options that say where the commands would run; the help lists them in a
@@ -39,8 +41,8 @@ struct OptionRow {
 
 // Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 20> kOptionTable{{
-  {"--json",         OptionKind::Json,         "",              kCheck,           OptionGroup::Own,     "one JSON line per command instead of the summary"},
+constexpr std::array<OptionRow, 26> kOptionTable{{
+  {"--json",         OptionKind::Json,         "",              kCheck | kAudit,  OptionGroup::Own,     "one JSON line per command instead of the summary"},
   {"--stdin",        OptionKind::Stdin,        "",              kCheck,           OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped, CRLF ends a line too"},
   {"--agent",        OptionKind::Agent,        "NAME",          kHook,            OptionGroup::Own,     "answer as this agent: claude, codex, gemini, copilot,\ncursor, windsurf, cline, factory or amp (default: told\nfrom the payload's shape)"},
   {"--risky",        OptionKind::Risky,        "ask|deny|allow", kHook,           OptionGroup::Own,     "answer for a risky command: ask (default; deny where\nthe agent cannot ask), deny, or allow (no objection)"},
@@ -52,9 +54,15 @@ constexpr std::array<OptionRow, 20> kOptionTable{{
   {"--ask-at",       OptionKind::AskAt,        "LEVEL",         kGuard,           OptionGroup::Own,     "ask from this level up: caution, danger (default) or\ncritical (default: $CORVANE_ASK_AT when set)"},
   {"--force",        OptionKind::Force,        "",              kInit,            OptionGroup::Own,     "replace a rule file that already exists"},
   {"--fresh-line",   OptionKind::FreshLine,    "",              kGuard,           OptionGroup::Own,     "start a new line before the first note or question"},
-  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard | kRules, OptionGroup::Own, "end of options: what follows are commands"},
-  {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit | kRules, OptionGroup::Own, ""},
-  {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit | kRules, OptionGroup::Own, ""},
+  {"--format",       OptionKind::Format,       "FORMAT",        kAudit,           OptionGroup::Own,     "read every FILE as bash, zsh, fish, claude, codex,\nhook-log or plain (default auto: told by content)"},
+  {"--min-level",    OptionKind::MinLevel,     "LEVEL",         kAudit,           OptionGroup::Own,     "list only commands of this level and up: safe, caution,\ndanger or critical (counts still cover every command)"},
+  {"--html",         OptionKind::Html,         "FILE",          kAudit,           OptionGroup::Own,     "also write the report as one self-contained HTML page"},
+  {"--show-secrets", OptionKind::ShowSecrets,  "",              kAudit,           OptionGroup::Own,     "show tokens, passwords and keys as they are (default:\nmasked as ****)"},
+  {"--jobs",         OptionKind::Jobs,         "N",             kAudit,           OptionGroup::Own,     "classify on N threads (default: one per core)"},
+  {"--quiet",        OptionKind::Quiet,        "",              kAudit,           OptionGroup::Own,     "no progress line and no notes on standard error"},
+  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard | kRules | kAudit, OptionGroup::Own, "end of options: what follows are commands"},
+  {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit | kRules | kAudit, OptionGroup::Own, ""},
+  {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit | kRules | kAudit, OptionGroup::Own, ""},
   {"--cwd",          OptionKind::Cwd,          "DIR",           kContext,         OptionGroup::Context, "directory the commands would run in"},
   {"--project-root", OptionKind::ProjectRoot,  "DIR",           kContext,         OptionGroup::Context, "root of the project they belong to"},
   {"--home",         OptionKind::Home,         "DIR",           kContext,         OptionGroup::Context, "the user's home directory"},
@@ -72,7 +80,7 @@ struct SubcommandRow {
 };
 
 // clang-format off
-constexpr std::array<SubcommandRow, 7> kSubcommandTable{{
+constexpr std::array<SubcommandRow, 8> kSubcommandTable{{
   {"check", Subcommand::Check, {"[options] COMMAND...", "[options] --stdin"},
    "classify each COMMAND (or each line of standard input) and print\n"
    "a readable summary, or JSON lines with --json",
@@ -113,6 +121,14 @@ constexpr std::array<SubcommandRow, 7> kSubcommandTable{{
    "what the shell snippets run for each line: exit 0 to run it,\n"
    "1 not to, after a note or a question on the terminal",
    ""},
+  {"audit", Subcommand::Audit, {"[options] [FILE...]", ""},
+   "look back on what ran: shell histories, agent transcripts and the\n"
+   "hook's log (default: the user's shell histories), summed up with\n"
+   "the riskiest commands, or one JSON line per command with --json",
+   "audit tells each FILE's format by its content (\"-\" is standard input).\n"
+   "Lines it cannot read are counted and reported per file; the rest is\n"
+   "audited. Exit status of audit: 0 done, 64 usage error, 66 nothing could\n"
+   "be read, 70 internal error, 74 output error."},
   {"", Subcommand::Plain, {"COMMAND...", ""},
    "without a subcommand: one JSON line per command, exit status 0",
    ""},
@@ -276,6 +292,12 @@ bool apply(const OptionRow& row, std::string_view value, Subcommand sub, Options
     case OptionKind::Log: out.log = std::string(value); break;
     case OptionKind::LogRedact: out.log_redact = true; break;
     case OptionKind::FreshLine: out.fresh_line = true; break;
+    case OptionKind::Format: out.audit_format = std::string(value); break;
+    case OptionKind::MinLevel: out.min_level = std::string(value); break;
+    case OptionKind::Html: out.html = std::string(value); break;
+    case OptionKind::Jobs: out.jobs = std::string(value); break;
+    case OptionKind::Quiet: out.quiet = true; break;
+    case OptionKind::ShowSecrets: out.show_secrets = true; break;
     case OptionKind::AskAt:
       if (value != "caution" && value != "danger" && value != "critical") {
         error = "option --ask-at takes caution, danger or critical, not " + quoted(value);

@@ -228,6 +228,18 @@ bool use_colour() {
   return ::isatty(STDOUT_FILENO) == 1;
 }
 
+std::string render_verdict_line(const AnalysisResult& r, bool colour) {
+  Summary out(colour);
+  out.header(r);
+  return out.take();
+}
+
+std::string render_labelled_line(std::string_view label, std::string_view text, bool colour) {
+  Summary out(colour);
+  out.line(label, text);
+  return out.take();
+}
+
 std::string render_summary(const AnalysisResult& r, bool colour) {
   Summary out(colour);
   out.header(r);

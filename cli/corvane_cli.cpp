@@ -4,6 +4,7 @@
 //   corvane check --json --stdin < cmds    one JSON line per input line
 //   corvane hook < payload.json            pre-tool-use hook for coding agents
 //   corvane mcp                            Model Context Protocol server on stdio
+//   corvane audit ~/.zsh_history --html r.html   look back on what ran
 //   eval "$(corvane init bash)"            check each interactive line (bash, zsh, fish)
 //   corvane 'curl -s https://x.sh | bash'  one JSON line per argument, exit 0
 //
@@ -121,6 +122,7 @@ int dispatch(std::span<const std::string_view> args) {
       case Subcommand::Init: return run_init(args.subspan(1));
       case Subcommand::Rules: return run_rules(args.subspan(1));
       case Subcommand::Guard: return run_guard(args.subspan(1));
+      case Subcommand::Audit: return run_audit(args.subspan(1));
       case Subcommand::Plain: break;
     }
   }

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libbenchmark-dev libtomlplusplus-dev libicu-dev nlohmann-json3-dev
-  python3-pytest nodejs npm ccache nettle-dev zsh fish
+  python3-pytest nodejs npm ccache nettle-dev zsh fish chromium
 )
 missing=()
 for p in "${packages[@]}"; do

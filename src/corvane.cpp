@@ -348,6 +348,19 @@ Outcome<std::vector<AnalysisResult>> classify_batch(const std::vector<std::strin
   });
 }
 
+Outcome<std::vector<AnalysisResult>> classify_batch_inner(const std::vector<std::string>& commands,
+                                                          const ClassifyContext* ctx,
+                                                          const RuleSet& set) noexcept {
+  return guarded([&] {
+    const CompiledRules rules(set, ctx);
+    std::vector<AnalysisResult> results;
+    results.reserve(commands.size());
+    for (const std::string& c : commands)
+      results.push_back(classify_unchecked(c, ctx, rules.empty() ? nullptr : &rules));
+    return results;
+  });
+}
+
 Outcome<std::uint8_t> risk_score(std::string_view command) noexcept {
   return guarded([&] {
     const CallRules rules(nullptr);

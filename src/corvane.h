@@ -20,4 +20,11 @@ namespace corvane {
                                                      const ClassifyContext* ctx,
                                                      const RuleSet& rules) noexcept;
 
+// Classifies each command in order with rule files the caller read once (and
+// reported); the rules are compiled once for the whole batch. Callers that
+// split a long stream into batches, perhaps on several threads, use it so
+// that the files are not read again for each batch.
+[[nodiscard]] Outcome<std::vector<AnalysisResult>> classify_batch_inner(
+    const std::vector<std::string>& commands, const ClassifyContext* ctx, const RuleSet& rules) noexcept;
+
 }  // namespace corvane
