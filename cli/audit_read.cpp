@@ -167,9 +167,9 @@ std::string_view LineReader::peek(std::size_t bytes) {
 
 bool LineReader::next(std::string_view& line, bool& too_long, bool& ended_with_newline) {
   too_long = false;
-  std::size_t searched = pos_;
+  std::size_t searched = 0;  // bytes after pos_ known to hold no newline
   for (;;) {
-    const std::size_t nl = buf_.find('\n', searched);
+    const std::size_t nl = buf_.find('\n', pos_ + searched);
     if (nl != std::string::npos) {
       line = std::string_view(buf_).substr(pos_, nl - pos_);
       pos_ = nl + 1;
@@ -183,7 +183,7 @@ bool LineReader::next(std::string_view& line, bool& too_long, bool& ended_with_n
       buf_.clear();
       pos_ = 0;
     }
-    searched = buf_.size();
+    searched = buf_.size() - pos_;  // fill() may move the line to the front
     if (!fill()) {
       if (pos_ >= buf_.size() && !too_long) return false;
       line = too_long ? std::string_view() : std::string_view(buf_).substr(pos_);
