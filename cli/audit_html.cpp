@@ -74,7 +74,7 @@ std::string bar_chart(std::string_view id, std::string_view title, const std::ve
     const int span = kChartWidth - kLabel - 70;
     const int w = b.value == 0 ? 0 : std::max(2, static_cast<int>(static_cast<double>(b.value) / static_cast<double>(most) * span));
     svg += "<text x=\"" + std::to_string(kLabel - 6) + "\" y=\"" + std::to_string(y + 15) +
-           "\" text-anchor=\"end\">" + escape(shortened(b.label, 36)) + "</text>";
+           "\" text-anchor=\"end\">" + escape(shortened(b.label, 32)) + "</text>";
     svg += "<rect class=\"bar\" x=\"" + std::to_string(kLabel) + "\" y=\"" + std::to_string(y + 3) + "\" width=\"" +
            std::to_string(w) + "\" height=\"16\" fill=\"" + std::string(b.colour) + "\"><title>" + escape(b.label) +
            ": " + with_commas(b.value) + "</title></rect>";
@@ -178,6 +178,24 @@ constexpr std::string_view kScript = R"(
     });
     rows.forEach(function (r) { body.appendChild(r); });
   });
+  // A link can carry a view: #q=TEXT&level=danger&decision=blocked&source=0&sort=score:asc
+  var view = {};
+  location.hash.replace(/^#/, '').split('&').forEach(function (kv) {
+    var i = kv.indexOf('=');
+    if (i > 0) view[kv.slice(0, i)] = decodeURIComponent(kv.slice(i + 1));
+  });
+  if (view.q) text.value = view.q;
+  if (view.level) level.value = view.level;
+  if (view.decision) decision.value = view.decision;
+  if (view.source) source.value = view.source;
+  if (view.sort) {
+    var parts = view.sort.split(':');
+    var th = table.tHead.querySelector('th[data-key="' + parts[0] + '"]');
+    if (th) {
+      th.dataset.dir = parts[1] === 'asc' ? 'desc' : 'asc';  // the click turns it round
+      th.click();
+    }
+  }
   apply();
   document.body.dataset.ready = 'yes';
 })();
