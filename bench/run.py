@@ -2,6 +2,7 @@
 
     make bench                 # typical commands and the corpus
     make bench SCALING=1       # also 1 KiB .. 1 MiB lines of three shapes
+    make bench AUDIT_COPIES=8  # the audit runs over 8 copies of the corpus (default 4)
 
 Ratios are to the floor (tree-sitter's own parse, a new parser per call)
 measured in the same run; absolute figures are only a guide on a noisy machine.
@@ -12,6 +13,7 @@ import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -94,6 +96,56 @@ def python_figures(lines):
     return figures
 
 
+def timed_run(args, stdin_path):
+    """Wall seconds, CPU seconds and peak resident KiB of one run of the program."""
+    with open(stdin_path, "rb") as stdin:
+        start = time.perf_counter()
+        p = subprocess.Popen(args, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(p.pid, 0)
+        wall = time.perf_counter() - start
+    p.returncode = os.waitstatus_to_exitcode(status)
+    if p.returncode not in (0, 1, 2):
+        raise SystemExit(f"{args} failed with status {p.returncode}")
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def audit_figures(lines):
+    """Lines per second of `corvane audit` on one thread and on every core, next
+    to `corvane check --stdin` over the same text, each run several times
+    interleaved and the median taken; and peak memory over a stream 16 times
+    as long, which must stay where the short one is."""
+    program = str(BUILD / "corvane")
+    copies = int(os.environ.get("AUDIT_COPIES", "4"))
+    cores = os.cpu_count() or 1
+    text = "\n".join(lines) + "\n"
+    runs = {
+        "check --stdin": [program, "check", "--stdin"],
+        "check --stdin --json": [program, "check", "--stdin", "--json"],
+        "audit --jobs 1": [program, "audit", "--jobs", "1", "-"],
+        f"audit --jobs {cores}": [program, "audit", "--jobs", str(cores), "-"],
+        "audit --json --jobs 1": [program, "audit", "--json", "--jobs", "1", "-"],
+        f"audit --json --jobs {cores}": [program, "audit", "--json", "--jobs", str(cores), "-"],
+    }
+    with tempfile.TemporaryDirectory() as tmp:
+        corpus = Path(tmp) / "corpus.txt"
+        corpus.write_text(text * copies, encoding="utf-8")
+        n = len(lines) * copies
+        samples = {name: [] for name in runs}
+        for _ in range(5):
+            for name, args in runs.items():
+                samples[name].append(timed_run(args, corpus))
+        figures = {}
+        for name, s in samples.items():
+            figures[name] = (n / statistics.median(w for w, _, _ in s), n / statistics.median(c for _, c, _ in s))
+        long = Path(tmp) / "long.txt"
+        with open(long, "w", encoding="utf-8") as f:
+            for _ in range(16):
+                f.write(text * copies)
+        memory = (max(m for _, _, m in samples[f"audit --jobs {cores}"]),
+                  timed_run(runs[f"audit --jobs {cores}"], long)[2])
+    return n, cores, figures, memory
+
+
 def main():
     scaling = bool(os.environ.get("SCALING"))
     lines = [l for l in CORPUS.read_text(encoding="utf-8", errors="replace").split("\n") if l] if CORPUS.exists() else []
@@ -121,6 +173,22 @@ def main():
         batch_rate = 1e6 / py["corpus_batch"]
         print(f"classify_batch over the corpus: {batch_rate:,.0f} lines/s; classify in a loop collecting "
               f"the same list: {loop_rate:,.0f} lines/s; batch / loop = {batch_rate / loop_rate:.2f}")
+    if lines:
+        n, cores, audit, memory = audit_figures(lines)
+        print()
+        print(f"corvane audit and corvane check over the corpus ({n:,} lines), medians of 5 runs; "
+              f"lines per second of wall time and of CPU time (user + system)")
+        print()
+        print("| run | lines/s (wall) | lines/s (CPU) |")
+        print("|---|---:|---:|")
+        for name, (wall, cpu) in audit.items():
+            print(f"| `corvane {name}` | {wall:,.0f} | {cpu:,.0f} |")
+        single = audit["audit --jobs 1"][0]
+        print()
+        print(f"audit on {cores} threads / on 1: {audit[f'audit --jobs {cores}'][0] / single:.2f} x "
+              f"(summary), {audit[f'audit --json --jobs {cores}'][0] / audit['audit --json --jobs 1'][0]:.2f} x (--json)")
+        print(f"audit peak memory: {memory[0] / 1024:.1f} MiB over {n:,} lines, "
+              f"{memory[1] / 1024:.1f} MiB over {16 * n:,} lines")
     if scaling:
         print()
         print("Scaling: args = `echo arg arg ...`, pipeline = `cat f | cat f | ...`, and_chain = `ls && ls && ...`,")
