@@ -41,7 +41,7 @@ struct OptionRow {
 
 // Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 26> kOptionTable{{
+constexpr std::array<OptionRow, 27> kOptionTable{{
   {"--json",         OptionKind::Json,         "",              kCheck | kAudit,  OptionGroup::Own,     "one JSON line per command instead of the summary"},
   {"--stdin",        OptionKind::Stdin,        "",              kCheck,           OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped, CRLF ends a line too"},
   {"--agent",        OptionKind::Agent,        "NAME",          kHook,            OptionGroup::Own,     "answer as this agent: claude, codex, gemini, copilot,\ncursor, windsurf, cline, factory or amp (default: told\nfrom the payload's shape)"},
@@ -60,7 +60,8 @@ constexpr std::array<OptionRow, 26> kOptionTable{{
   {"--show-secrets", OptionKind::ShowSecrets,  "",              kAudit,           OptionGroup::Own,     "show tokens, passwords and keys as they are (default:\nmasked as ****)"},
   {"--jobs",         OptionKind::Jobs,         "N",             kAudit,           OptionGroup::Own,     "classify on N threads (default: one per core)"},
   {"--quiet",        OptionKind::Quiet,        "",              kAudit,           OptionGroup::Own,     "no progress line and no notes on standard error"},
-  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard | kRules | kAudit, OptionGroup::Own, "end of options: what follows are commands"},
+  {"--",             OptionKind::EndOfOptions, "",              kCheck | kHook | kGuard | kRules, OptionGroup::Own, "end of options: what follows are commands"},
+  {"--",             OptionKind::EndOfOptions, "",              kAudit,           OptionGroup::Own,     "end of options: what follows are files"},
   {"--help",         OptionKind::Help,         "",              kContext | kMcp | kInit | kRules | kAudit, OptionGroup::Own, ""},
   {"-h",             OptionKind::Help,         "",              kContext | kMcp | kInit | kRules | kAudit, OptionGroup::Own, ""},
   {"--cwd",          OptionKind::Cwd,          "DIR",           kContext,         OptionGroup::Context, "directory the commands would run in"},
