@@ -1,6 +1,7 @@
 #include "analyzer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "context.h"
 #include "nested.h"
@@ -29,13 +30,23 @@ bool looks_like_path(std::string_view arg) {
   return arg == "*";
 }
 
+// The sensitivity of a target: protected when the path resolved against the
+// working directory lies under a protected path, else the best rule that
+// matches the path normalised as written or as resolved (".ssh/config"
+// matches only as written, "../../etc/shadow" only as resolved). A trailing
+// "/" stays, since the rules for a directory's contents ("/etc/ssh/*") cover
+// "/etc/ssh/" and not "/etc/ssh".
 Sensitivity sensitivity_of(std::string_view path, const ClassifyContext* ctx) {
-  if (ctx != nullptr) {
-    for (const std::string& p : ctx->protected_paths)
-      if (text::contains(path, p)) return Sensitivity::Protected;
+  std::string resolved = resolve_path(path, ctx, PathBase::Cwd);
+  if (ctx != nullptr && is_protected(resolved, *ctx)) return Sensitivity::Protected;
+  std::string written = normalize_lexically(path);
+  if (path.size() > 1 && path.ends_with('/')) {
+    if (written != "/") written.push_back('/');
+    if (resolved != "/") resolved.push_back('/');
   }
-  if (auto m = rules::match_sensitivity(path)) return m->sensitivity;
-  return Sensitivity::Normal;
+  std::optional<rules::SensitivityMatch> best = rules::match_sensitivity(written);
+  if (auto m = rules::match_sensitivity(resolved); m && (!best || m->sensitivity > best->sensitivity)) best = m;
+  return best ? best->sensitivity : Sensitivity::Normal;
 }
 
 void add_unique(std::vector<RiskFactor>& factors, RiskFactor f) {
@@ -90,6 +101,50 @@ std::size_t offset_in(std::string_view text, std::size_t text_start, std::size_t
   const std::size_t at = word_start - text_start;
   if (at > text.size() || text.substr(at, written.size()) != written) return std::string_view::npos;
   return at;
+}
+
+// For a command whose operands name files, which of its arguments are such
+// operands: every word that is no option, no option's value and none of the
+// leading operands that name something else (the mode of chmod, the owner of
+// chown; "--reference" takes their place). A word whose value holds an
+// expansion is left out: where it points is unknown, and taking it for a
+// file of the working directory would lower its score.
+std::vector<bool> file_operands(std::span<const Word> arguments, const rules::ArgumentRule& rule) {
+  std::vector<bool> out(arguments.size(), false);
+  std::size_t leading = rule.leading_operands;
+  bool options = true;       // options are still read ("--" ends them)
+  bool option_value = false;  // this word is the value of the option before
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view v = arguments[i].value;
+    if (std::exchange(option_value, false)) continue;
+    if (options && v == "--") {
+      options = false;
+      continue;
+    }
+    const bool dash_operand = leading > 0 && !rule.dash_operand_letters.empty() && v.size() > 1 &&
+                              v.front() == '-' &&
+                              v.find_first_not_of(rule.dash_operand_letters, 1) == std::string_view::npos;
+    if (options && v.size() > 1 && v.front() == '-' && !dash_operand) {
+      if (v.starts_with("--")) {
+        const std::string_view name = v.substr(0, v.find('='));
+        if (name == "--reference") leading = 0;
+        const bool takes_value = std::find(rule.long_with_value.begin(), rule.long_with_value.end(), name) !=
+                                 rule.long_with_value.end();
+        option_value = takes_value && name.size() == v.size();
+      } else {
+        // "-m 755" or "-m755": the value follows the option's letter.
+        const std::size_t at = v.find_first_of(rule.short_with_value, 1);
+        option_value = at != std::string_view::npos && at + 1 == v.size();
+      }
+      continue;
+    }
+    if (leading > 0) {
+      --leading;
+      continue;
+    }
+    out[i] = !v.empty() && v.find_first_of("$`") == std::string_view::npos;
+  }
+  return out;
 }
 
 // The words the flag rules look at, from offset `from` of the text on: the
@@ -164,9 +219,12 @@ void judge(const SimpleCommand& cmd, std::size_t program, const ClassifyContext*
     targets.push_back({std::move(shown), value, writes});
   };
   const std::size_t first_argument = cmd.has_executable ? program + 1 : 0;
+  const bool files = args != nullptr && args->role == rules::ArgumentRole::Files;
+  const std::vector<bool> operands =
+      files ? file_operands(std::span(cmd.words).subspan(first_argument), *args) : std::vector<bool>{};
   for (std::size_t i = navigation ? cmd.words.size() : first_argument; i < cmd.words.size(); ++i) {
     const Word& w = cmd.words[i];
-    if (looks_like_path(w.value)) add_target(w.written, w.value);
+    if (looks_like_path(w.value) || (files && operands[i - first_argument])) add_target(w.written, w.value);
   }
   for (const Redirection& r : cmd.redirections) {
     if (r.target.empty()) continue;

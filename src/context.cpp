@@ -1,6 +1,9 @@
 #include "context.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
+#include <vector>
 
 #include "rules/path_prefixes.h"
 
@@ -8,34 +11,35 @@ namespace corvane {
 namespace {
 
 using rules::kBuildOutputPrefixes;
-using rules::kSystemPrefixes;
+using rules::kSystemDirectories;
 
 bool changes_files(Intent intent) { return intent == Intent::Write || intent == Intent::Delete; }
 
-template <std::size_t N>
-bool starts_with_any(std::string_view s, const std::array<std::string_view, N>& prefixes) {
-  for (std::string_view p : prefixes)
-    if (s.starts_with(p)) return true;
+bool starts_with_any(std::string_view s, std::span<const std::string_view> prefixes) {
+  return std::any_of(prefixes.begin(), prefixes.end(), [&](std::string_view p) { return s.starts_with(p); });
+}
+
+// A component whose place the text does not tell: a ".." after it cannot
+// take it back.
+bool opaque(std::string_view component, bool first_of_relative) {
+  if (component == "..") return true;
+  if (first_of_relative && component.starts_with('~')) return true;
+  return component.find_first_of("$`") != std::string_view::npos;
+}
+
+// Whether `entry` (lexical normal form) names whole components of `path`
+// somewhere. Hazard: the repeated search is quadratic in the worst case, as
+// a plain substring search is; entries come from the caller and are short.
+bool names_components(std::string_view path, std::string_view entry) {
+  if (entry.empty()) return true;  // the empty text is in every path
+  if (entry == "/") return path.starts_with('/');
+  for (std::size_t at = path.find(entry); at != std::string_view::npos; at = path.find(entry, at + 1)) {
+    const std::size_t end = at + entry.size();
+    const bool starts = at == 0 || entry.front() == '/' || path[at - 1] == '/';
+    const bool ends = end == path.size() || path[end] == '/';
+    if (starts && ends) return true;
+  }
   return false;
-}
-
-std::string_view strip_leading_dot_slash(std::string_view p) {
-  while (p.starts_with("./")) p.remove_prefix(2);
-  return p;
-}
-
-// The path a relative target refers to, still purely textual: the working
-// directory (or the project root when no working directory is known) joined
-// in front. Paths starting with "/" or "~" are taken as they are; "~" is
-// never expanded.
-std::string absolute_path(const std::string& p, const ClassifyContext& ctx) {
-  if (!p.empty() && (p.front() == '/' || p.front() == '~')) return p;
-  const std::optional<std::string>& base = ctx.cwd ? ctx.cwd : ctx.project_root;
-  if (!base || base->empty()) return p;
-  std::string joined = normalize_path(*base);
-  joined += '/';
-  joined += strip_leading_dot_slash(p);
-  return normalize_path(joined);
 }
 
 }  // namespace
@@ -51,32 +55,91 @@ std::string normalize_path(std::string_view path) {
   return out;
 }
 
-TargetScope resolve_scope(std::string_view path, const ClassifyContext* ctx) {
-  const std::string n = normalize_path(path);
-  if (n == "/") return TargetScope::Root;
-  if (ctx != nullptr && ctx->home_dir) {
-    const std::string h = normalize_path(*ctx->home_dir);
-    // Only the home directory itself; paths below it are single files.
-    if (n == h || n == h + "/") return TargetScope::Home;
+std::string normalize_lexically(std::string_view path) {
+  if (path.empty()) return {};
+  const bool absolute = path.front() == '/';
+  std::vector<std::string_view> kept;
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    const std::string_view c = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    if (c.empty() || c == ".") continue;
+    if (c == "..") {
+      if (!kept.empty() && !opaque(kept.back(), !absolute && kept.size() == 1)) {
+        kept.pop_back();
+        continue;
+      }
+      if (absolute) continue;  // "/.." is "/"
+    }
+    kept.push_back(c);
   }
-  if (n == "~" || n == "~/") return TargetScope::Home;
-  if (starts_with_any(n, kSystemPrefixes)) return TargetScope::System;
+  std::string out;
+  if (absolute) out.push_back('/');
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i != 0) out.push_back('/');
+    out.append(kept[i]);
+  }
+  if (out.empty()) out.push_back('.');
+  return out;
+}
+
+bool within(std::string_view path, std::string_view dir) noexcept {
+  if (dir.empty()) return true;
+  if (dir == "/") return path.starts_with('/');
+  return path.starts_with(dir) && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+std::string resolve_path(std::string_view path, const ClassifyContext* ctx, PathBase base) {
+  std::string full;
+  const bool has_home = ctx != nullptr && ctx->home_dir && !ctx->home_dir->empty();
+  if (has_home && (path == "~" || path.starts_with("~/"))) {
+    full = *ctx->home_dir;
+    full.append(path.substr(1));
+  } else if (path.starts_with('/') || path.starts_with('~')) {
+    full = path;
+  } else {
+    const std::optional<std::string>* dir = nullptr;
+    if (ctx != nullptr && base == PathBase::Cwd) dir = &ctx->cwd;
+    if (ctx != nullptr && base == PathBase::CwdOrProjectRoot) dir = ctx->cwd ? &ctx->cwd : &ctx->project_root;
+    if (dir != nullptr && *dir && !(*dir)->empty()) {
+      full = **dir;
+      full.push_back('/');
+    }
+    full.append(path);
+  }
+  return normalize_lexically(full);
+}
+
+bool is_protected(std::string_view resolved, const ClassifyContext& ctx) {
+  return std::any_of(ctx.protected_paths.begin(), ctx.protected_paths.end(), [&](const std::string& p) {
+    return names_components(resolved, resolve_path(p, &ctx, PathBase::None));
+  });
+}
+
+TargetScope resolve_scope(std::string_view path, const ClassifyContext* ctx) {
+  const std::string n = resolve_path(path, ctx, PathBase::Cwd);
+  if (n == "/") return TargetScope::Root;
+  // Only the home directory itself; paths below it are single files.
+  if (ctx != nullptr && ctx->home_dir && n == normalize_lexically(*ctx->home_dir)) return TargetScope::Home;
+  if (n == "~") return TargetScope::Home;
+  for (std::string_view dir : kSystemDirectories)
+    if (within(n, dir)) return TargetScope::System;
   return TargetScope::SingleFile;
 }
 
 std::int16_t context_adjustment(std::string_view path, Intent intent, const ClassifyContext* ctx) {
   // Without any context the location is unknown, which is itself a small risk.
   if (ctx == nullptr) return 5;
-  const std::string full = absolute_path(normalize_path(path), *ctx);
+  const std::string full = resolve_path(path, ctx, PathBase::CwdOrProjectRoot);
   int sum = 0;
 
   if (ctx->project_root) {
-    const std::string r = normalize_path(*ctx->project_root);
-    if (!full.starts_with(r)) {
+    const std::string r = normalize_lexically(*ctx->project_root);
+    if (!within(full, r)) {
       if (changes_files(intent)) sum += 20;
     } else {
       if (changes_files(intent)) sum -= 10;
-      std::string_view rest = std::string_view(full).substr(r.size());
+      std::string_view rest = std::string_view(full).substr(r == "/" ? 0 : r.size());
       while (rest.starts_with('/')) rest.remove_prefix(1);
       // Regenerated output is cheap to lose, whatever the command does to it.
       if (starts_with_any(rest, kBuildOutputPrefixes)) sum -= 15;
@@ -85,16 +148,11 @@ std::int16_t context_adjustment(std::string_view path, Intent intent, const Clas
 
   // Touching home from outside it, or the home directory itself, counts.
   if (ctx->home_dir && ctx->cwd) {
-    const std::string h = normalize_path(*ctx->home_dir);
-    if (full.starts_with(h) && (!ctx->cwd->starts_with(h) || full == h)) sum += 15;
+    const std::string h = normalize_lexically(*ctx->home_dir);
+    if (within(full, h) && (!within(normalize_lexically(*ctx->cwd), h) || full == h)) sum += 15;
   }
 
-  for (const std::string& p : ctx->protected_paths) {
-    if (full.find(p) != std::string::npos) {
-      sum += 25;
-      break;
-    }
-  }
+  if (is_protected(full, *ctx)) sum += 25;
   return static_cast<std::int16_t>(sum);
 }
 

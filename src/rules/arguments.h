@@ -29,6 +29,9 @@ struct ArgumentRule {
   std::string_view short_with_value = {};
   // Long options whose value, in the next word, is no file.
   std::array<std::string_view, 4> long_with_value = {};
+  // Letters of a leading operand that may begin with "-" ("chmod -x f":
+  // the mode, not an option).
+  std::string_view dash_operand_letters = {};
 };
 
 inline constexpr std::array<ArgumentRule, 17> kArgumentRules = {{
@@ -46,7 +49,7 @@ inline constexpr std::array<ArgumentRule, 17> kArgumentRules = {{
     {"tee", ArgumentRole::Files},
     {"touch", ArgumentRole::Files, 0, "dt", {"--date"}},
     {"mkdir", ArgumentRole::Files, 0, "m", {"--mode"}},
-    {"chmod", ArgumentRole::Files, 1},
+    {"chmod", ArgumentRole::Files, 1, "", {}, "rwxXst"},
     {"chown", ArgumentRole::Files, 1},
     {"chgrp", ArgumentRole::Files, 1},
 }};

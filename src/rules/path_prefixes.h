@@ -7,12 +7,15 @@
 
 namespace corvane::rules {
 
-// Operating-system directories, as plain text prefixes: "/usr" and
-// "/variable" both count, since no "/" boundary is required.
-inline constexpr std::array<std::string_view, 10> kSystemPrefixes = {
-    "/etc", "/usr", "/bin", "/lib", "/var", "/opt", "/sys", "/sbin", "/proc", "/boot"};
+// Operating-system directories, matched by whole components: "/etc" covers
+// "/etc" and "/etc/x", not "/etcetera". Directories below one of them
+// ("/usr/lib64", "/var/lib") need no row of their own; the library
+// directories beside "/lib" do.
+inline constexpr std::array<std::string_view, 13> kSystemDirectories = {
+    "/etc", "/usr", "/bin", "/lib", "/lib32", "/lib64", "/libx32",
+    "/var", "/opt", "/sys", "/sbin", "/proc", "/boot"};
 
-// Build-output and cache folders of a project, also plain prefixes of the
+// Build-output and cache folders of a project, plain text prefixes of the
 // path below the project root ("output" and "distribution" count).
 inline constexpr std::array<std::string_view, 10> kBuildOutputPrefixes = {
     "build", "dist", "target", "out", "tmp", ".cache", "node_modules", "__pycache__", ".next",
