@@ -69,7 +69,7 @@ std::string normalize_lexically(std::string_view path) {
         kept.pop_back();
         continue;
       }
-      if (absolute) continue;  // "/.." is "/"
+      if (absolute && kept.empty()) continue;  // "/.." is "/"
     }
     kept.push_back(c);
   }

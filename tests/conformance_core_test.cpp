@@ -438,8 +438,10 @@ TEST(ConformanceCore, AnalyzerTargets) {
       {"ls *.txt", nullptr, {none}},
       {"cat /etc/passwd", nullptr, {{"/etc/passwd", System, SystemFile}}},
       {"ls ~", nullptr, {{"~", Home, Normal}}},
-      {"cp a src/b", nullptr, {{"src/b", SingleFile, Normal}}},
-      {"cp -t/tmp x", nullptr, {none}},
+      // Every operand of a command that acts on files names one, with a
+      // "/" or without.
+      {"cp a src/b", nullptr, {{"a", SingleFile, Normal}, {"src/b", SingleFile, Normal}}},
+      {"cp -t/tmp x", nullptr, {{"x", SingleFile, Normal}}},
       {"cat --file=/etc/passwd", nullptr, {none}},
       // Matching sees the word after quote removal; the path shows as written.
       {"cat \"/etc/passwd\"", nullptr, {{"\"/etc/passwd\"", System, SystemFile}}},
@@ -451,7 +453,7 @@ TEST(ConformanceCore, AnalyzerTargets) {
       // Every non-empty redirection target counts, descriptors included.
       {"ls 2>&1", nullptr, {{"1", SingleFile, Normal}}},
       {"ls 2>&-", nullptr, {none}},
-      {"cp a /srv/data/x", &guarded, {{"/srv/data/x", SingleFile, Protected}}},
+      {"cp a /srv/data/x", &guarded, {{"a", SingleFile, Normal}, {"/srv/data/x", SingleFile, Protected}}},
       {"cat /srv/data/.env", &guarded, {{"/srv/data/.env", SingleFile, Protected}}},
       {"cat /srv/data/.env", nullptr, {{"/srv/data/.env", SingleFile, Secrets}}},
       {"sudo rm -rf /", nullptr, {{"/", Root, Normal}}},
@@ -542,8 +544,10 @@ TEST(ConformanceCore, ContextAdjustsSegmentScores) {
       {"cat src/main.c", 0},
       // The highest adjustment among the targets counts.
       {"rm build/x /tmp/y", 80},
+      // A bare operand of rm is a file inside the project.
+      {"rm x", 50},
       // Targets without a path: no adjustment with a context.
-      {"rm x", 60},
+      {"rm $x", 60},
   };
   for (const Case& c : cases) {
     AnalysisResult r = run(c.line, &app);

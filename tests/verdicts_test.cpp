@@ -219,5 +219,118 @@ TEST(Verdicts, DirectoryChangesAreNavigation) {
             (std::vector<Target>{{std::nullopt, TargetScope::None, Sensitivity::Normal}}));
 }
 
+ClassifyContext guarded_context() {
+  ClassifyContext ctx = app_context();
+  ctx.home_dir = "/home/u";
+  ctx.protected_paths = {"/home/u/.ssh"};
+  return ctx;
+}
+
+TEST(Verdicts, PathsAreNormalisedBeforeEveryCheck) {
+  const ClassifyContext ctx = guarded_context();
+  const Case in_context[] = {
+      // ".." is resolved against the working directory: climbing out of the
+      // project is outside it, and climbing to the top is the root.
+      {"rm -rf ../../..", 100, "rm -rf /"},
+      {"rm ../x", 80, "rm /srv/x"},
+      {"rm ..", 80, "rm /srv"},
+      {"rm src/../../app/src/x", 50, "rm src/x"},
+      {"rm -rf /srv/app/../app/src", 80, "rm -rf /srv/app/src"},
+      {"cat ../../etc/shadow", 45, "cat /etc/shadow"},
+      // "~" is the context's home directory, for protected paths and home.
+      {"cat ~/.ssh/config", 65, "cat /home/u/.ssh/config"},
+      {"cat ~/../u/.ssh/config", 65, "cat /home/u/.ssh/config"},
+      {"cat ../../home/u/.ssh/config", 65, "cat /home/u/.ssh/config"},
+      {"ls ~/.ssh", 55, "ls /home/u/.ssh"},
+      {"echo x >> ~/.ssh/authorized_keys", 100, "tee -a /home/u/.ssh/authorized_keys"},
+      {"touch ~/x", 55, "touch /home/u/x"},
+      {"rm ~/../u", 100, "rm /home/u"},
+      // The project root covers whole components: /srv/app2 is outside.
+      {"rm ../app2/x", 80, "rm /srv/app2/x"},
+      {"rm -rf /srv/app2", 100, "rm -rf /srv/other"},
+  };
+  expect_cases(in_context, &ctx);
+  const Case plain[] = {
+      // Without a context a path is resolved on its own.
+      {"rm -rf /tmp/../etc", 100, "rm -rf /etc"},
+      {"cat /etc/./shadow", 50, "cat /etc/shadow"},
+      {"rm -rf /.", 100, "rm -rf /"},
+      {"touch /etc/../tmp/x", 25, "touch /tmp/x"},
+      // System directories cover whole components only.
+      {"ls /etcetera", 0, "ls /tmp/x"},
+      {"rm -rf /etcetera", 95, "rm -rf /tmp/x"},
+      {"rm -rf /lib64", 100, "rm -rf /lib"},
+      {"ls /usr/lib64", 20, "ls /usr"},
+  };
+  expect_cases(plain);
+}
+
+TEST(Verdicts, NormalisedPathsShowAsWritten) {
+  const ClassifyContext ctx = guarded_context();
+  const AnalysisResult up = run("rm -rf ../../..", &ctx);
+  EXPECT_EQ(up.sub_commands[0].targets, (std::vector<Target>{{"../../..", TargetScope::Root, Sensitivity::Normal}}));
+  EXPECT_EQ(up.reason, "File deletion: targeting filesystem root, recursive deletion");
+  const AnalysisResult key = run("cat ~/.ssh/config", &ctx);
+  EXPECT_EQ(key.sub_commands[0].targets,
+            (std::vector<Target>{{"~/.ssh/config", TargetScope::SingleFile, Sensitivity::Protected}}));
+  EXPECT_EQ(key.reason, "File read: accessing protected path (~/.ssh/config)");
+  EXPECT_EQ(run("ls /etcetera").sub_commands[0].targets,
+            (std::vector<Target>{{"/etcetera", TargetScope::SingleFile, Sensitivity::Normal}}));
+}
+
+TEST(Verdicts, OperandsOfFileCommandsArePaths) {
+  const ClassifyContext ctx = app_context();
+  const Case in_context[] = {
+      {"rm -rf dist", 65, "rm -rf dist/"},
+      {"rm -rf dist", 65, "rm -rf /srv/app/dist"},
+      {"rm -rf src", 80, "rm -rf ./src"},
+      {"rm -r build", 35, "rm -r ./build"},
+      {"mv x /srv/other", 55, "mv ./x /srv/other"},
+      {"cp a b", 10, "cp ./a ./b"},
+      {"ln -s a b", 10, "ln -s ./a ./b"},
+      {"install -m 755 a b", 10, "install -m 755 ./a ./b"},
+      {"mkdir -m 700 out", 0, "mkdir -m 700 ./out"},
+      {"touch -d tomorrow x", 10, "touch -d tomorrow ./x"},
+      {"chmod 755 run.sh", 60, "chmod 755 ./run.sh"},
+      {"chmod -x run.sh", 60, "chmod -x ./run.sh"},
+      {"chown -R www:www site", 60, "chown -R www:www ./site"},
+      {"chown --reference=ref data", 60, "chown --reference=ref ./data"},
+      {"chgrp staff file", 60, "chgrp staff ./file"},
+      // A word holding an expansion names no known file: it stays no target.
+      {"rm -rf $D", 90, ""},
+  };
+  expect_cases(in_context, &ctx);
+  const Case plain[] = {
+      {"shred id_rsa", 90, "shred ./id_rsa"},
+      {"tee Makefile", 35, "tee ./Makefile"},
+      {"cp server.key /tmp", 50, "cp ./server.key /tmp"},
+      {"rm x", 65, "rm ./x"},
+      {"chmod 755 run.sh", 65, "chmod 755 ./run.sh"},
+  };
+  expect_cases(plain);
+
+  // The mode, the owner and option values are not paths.
+  using V = std::vector<Target>;
+  auto file = [](const char* p) { return Target{p, TargetScope::SingleFile, Sensitivity::Normal}; };
+  const std::pair<std::string_view, V> shown[] = {
+      {"rm -rf dist", V{file("dist")}},
+      {"chmod 755 run.sh", V{file("run.sh")}},
+      {"chmod -x run.sh", V{file("run.sh")}},
+      {"chmod -R u+x bin lib", V{file("bin"), file("lib")}},
+      {"chown -R www:www site", V{file("site")}},
+      {"chown --reference ref data", V{file("ref"), file("data")}},
+      {"install -m755 -o root a b", V{file("a"), file("b")}},
+      {"mkdir -pm 700 out", V{file("out")}},
+      {"shred -n 3 -u key", V{file("key")}},
+      {"mv --suffix bak a b", V{file("a"), file("b")}},
+      {"rm -- -rf", V{file("-rf")}},
+      {"cp \"my file\" b", V{file("\"my file\""), file("b")}},
+  };
+  for (const auto& [line, targets] : shown) EXPECT_EQ(run(line).sub_commands[0].targets, targets) << line;
+  // Other commands still take only words shaped like paths.
+  EXPECT_EQ(run("cat README.md").sub_commands[0].targets,
+            (V{{std::nullopt, TargetScope::None, Sensitivity::Normal}}));
+}
+
 }  // namespace
 }  // namespace corvane
