@@ -167,7 +167,7 @@ def test_batch_iteration_errors():
 
 def _protected(value):
     r = corvane.classify("cp a /srv/data/x", {"protected_paths": value})
-    return r["sub_commands"][0]["targets"][0]["sensitivity"] == "protected"
+    return r["sub_commands"][0]["targets"][-1]["sensitivity"] == "protected"
 
 
 class Paths:

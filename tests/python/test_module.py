@@ -127,7 +127,7 @@ def test_shell_conversion(shell, is_zsh):
 ])
 def test_protected_paths_conversion(protected, expected):
     r = corvane.classify("cp a /srv/data/x", {"protected_paths": protected})
-    assert r["sub_commands"][0]["targets"][0]["sensitivity"] == expected
+    assert r["sub_commands"][0]["targets"][-1]["sensitivity"] == expected
 
 
 def test_wrong_typed_context_values_are_ignored():
