@@ -107,8 +107,9 @@ std::size_t offset_in(std::string_view text, std::size_t text_start, std::size_t
 // operands: every word that is no option, no option's value and none of the
 // leading operands that name something else (the mode of chmod, the owner of
 // chown; "--reference" takes their place). A word whose value holds an
-// expansion is left out: where it points is unknown, and taking it for a
-// file of the working directory would lower its score.
+// expansion, or the "{}" that find -exec and xargs -I fill in, is left out:
+// where it points is unknown, and taking it for a file of the working
+// directory would lower its score.
 std::vector<bool> file_operands(std::span<const Word> arguments, const rules::ArgumentRule& rule) {
   std::vector<bool> out(arguments.size(), false);
   std::size_t leading = rule.leading_operands;
@@ -142,7 +143,7 @@ std::vector<bool> file_operands(std::span<const Word> arguments, const rules::Ar
       --leading;
       continue;
     }
-    out[i] = !v.empty() && v.find_first_of("$`") == std::string_view::npos;
+    out[i] = !v.empty() && v.find_first_of("$`") == std::string_view::npos && !text::contains(v, "{}");
   }
   return out;
 }

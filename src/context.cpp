@@ -42,6 +42,19 @@ bool names_components(std::string_view path, std::string_view entry) {
   return false;
 }
 
+// Whether the path is a system directory or lies below one. A first
+// component holding a wildcard counts when the text before the wildcard
+// already starts with a system directory's name: "/lib*" may be "/lib" or
+// "/lib64".
+bool in_system_directory(std::string_view path) {
+  for (std::string_view dir : kSystemDirectories)
+    if (within(path, dir)) return true;
+  const std::string_view first = path.substr(0, path.find('/', 1));
+  const std::size_t wildcard = first.find_first_of("*?[");
+  if (!path.starts_with('/') || wildcard == std::string_view::npos) return false;
+  return starts_with_any(first.substr(0, wildcard), kSystemDirectories);
+}
+
 }  // namespace
 
 std::string normalize_path(std::string_view path) {
@@ -122,8 +135,7 @@ TargetScope resolve_scope(std::string_view path, const ClassifyContext* ctx) {
   // Only the home directory itself; paths below it are single files.
   if (ctx != nullptr && ctx->home_dir && n == normalize_lexically(*ctx->home_dir)) return TargetScope::Home;
   if (n == "~") return TargetScope::Home;
-  for (std::string_view dir : kSystemDirectories)
-    if (within(n, dir)) return TargetScope::System;
+  if (in_system_directory(n)) return TargetScope::System;
   return TargetScope::SingleFile;
 }
 

@@ -51,7 +51,9 @@ TEST(PathContext, ScopeOfAPath) {
       {"//proc//1/environ", nullptr, TargetScope::System},
       // Whole components only: a system directory's name is not a prefix.
       {"/variable", nullptr, TargetScope::SingleFile},
-      {"/system", nullptr, TargetScope::SingleFile},
+      {"/systems", nullptr, TargetScope::SingleFile},
+      {"/system/app", nullptr, TargetScope::System},
+      {"/sysroot", nullptr, TargetScope::System},
       {"/bootstrap", nullptr, TargetScope::SingleFile},
       {"/etcetera", nullptr, TargetScope::SingleFile},
       {"/etc/", nullptr, TargetScope::System},
@@ -59,6 +61,12 @@ TEST(PathContext, ScopeOfAPath) {
       {"/lib32/x", nullptr, TargetScope::System},
       {"/libx32", nullptr, TargetScope::System},
       {"/usr/lib64", nullptr, TargetScope::System},
+      // A wildcard counts when the text before it names a system directory.
+      {"/lib*/ld-linux.so.2", nullptr, TargetScope::System},
+      {"/usr?", nullptr, TargetScope::System},
+      {"/li*", nullptr, TargetScope::SingleFile},
+      {"/*", nullptr, TargetScope::SingleFile},
+      {"/tmp/lib*", nullptr, TargetScope::SingleFile},
       // "." and ".." are resolved before the checks.
       {"/.", nullptr, TargetScope::Root},
       {"/..", nullptr, TargetScope::Root},

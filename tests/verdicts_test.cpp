@@ -296,8 +296,10 @@ TEST(Verdicts, OperandsOfFileCommandsArePaths) {
       {"chown -R www:www site", 60, "chown -R www:www ./site"},
       {"chown --reference=ref data", 60, "chown --reference=ref ./data"},
       {"chgrp staff file", 60, "chgrp staff ./file"},
-      // A word holding an expansion names no known file: it stays no target.
+      // A word holding an expansion, or the "{}" of find -exec, names no
+      // known file: it stays no target.
       {"rm -rf $D", 90, ""},
+      {"find . -name .svn -exec rm -rf {} \\;", 90, ""},
   };
   expect_cases(in_context, &ctx);
   const Case plain[] = {
