@@ -107,7 +107,8 @@ std::size_t offset_in(std::string_view text, std::size_t text_start, std::size_t
 // operands: every word that is no option, no option's value and none of the
 // leading operands that name something else (the mode of chmod, the owner of
 // chown; "--reference" takes their place). A word whose value holds an
-// expansion, or the "{}" that find -exec and xargs -I fill in, is left out:
+// expansion or a process substitution, or the "{}" that find -exec and
+// xargs -I fill in, is left out:
 // where it points is unknown, and taking it for a file of the working
 // directory would lower its score.
 std::vector<bool> file_operands(std::span<const Word> arguments, const rules::ArgumentRule& rule) {
@@ -143,7 +144,8 @@ std::vector<bool> file_operands(std::span<const Word> arguments, const rules::Ar
       --leading;
       continue;
     }
-    out[i] = !v.empty() && v.find_first_of("$`") == std::string_view::npos && !text::contains(v, "{}");
+    out[i] = !v.empty() && v.find_first_of("$`") == std::string_view::npos && !text::contains(v, "{}") &&
+             !text::contains(v, "<(") && !text::contains(v, ">(");
   }
   return out;
 }

@@ -326,6 +326,7 @@ TEST(Verdicts, OperandsOfFileCommandsArePaths) {
       {"shred -n 3 -u key", V{file("key")}},
       {"mv --suffix bak a b", V{file("a"), file("b")}},
       {"rm -- -rf", V{file("-rf")}},
+      {"tee >(sha1sum) log", V{file("log")}},
       {"cp \"my file\" b", V{file("\"my file\""), file("b")}},
   };
   for (const auto& [line, targets] : shown) EXPECT_EQ(run(line).sub_commands[0].targets, targets) << line;
