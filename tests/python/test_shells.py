@@ -11,6 +11,7 @@ import re
 import select
 import shutil
 import signal
+import subprocess
 import time
 from pathlib import Path
 
@@ -26,9 +27,10 @@ BLOCKED = "rm -rf /"
 CAUTION_CANDIDATES = ["git status", "git add x", "git commit -m wip", "touch notes.txt", "cp a b"]
 
 FAKES = {
-    "bash": "rm() { echo \"RAN rm $*\"; }; git() { echo \"RAN git $*\"; }",
-    "zsh": "rm() { echo \"RAN rm $*\"; }; git() { echo \"RAN git $*\"; }",
-    "fish": "function rm; echo RAN rm $argv; end; function git; echo RAN git $argv; end",
+    "bash": "rm() { echo \"RAN rm $*\"; }; git() { echo \"RAN git $*\"; }; vim() { echo \"RAN vim $*\"; }",
+    "zsh": "rm() { echo \"RAN rm $*\"; }; git() { echo \"RAN git $*\"; }; vim() { echo \"RAN vim $*\"; }",
+    "fish": "function rm; echo RAN rm $argv; end; function git; echo RAN git $argv; end; "
+            "function vim; echo RAN vim $argv; end",
 }
 START = {
     "bash": ["bash", "--norc", "--noprofile", "-i"],
@@ -246,3 +248,32 @@ def test_bash_refuses_the_whole_line_and_checks_lines_kept_out_of_the_history(pl
     assert "x-ignored\r\n" in out and "RAN" not in out
     out = sh.run("echo after-all")
     assert "after-all\r\n" in out
+
+
+# What a person types all day; `exit` comes last, as it ends the shell.
+ROUTINE = ["clear", "history", "make", "vim x", "mkdir x", "git status", "cd /tmp"]
+
+
+@pytest.mark.parametrize("kind", SHELLS)
+def test_routine_lines_run_without_a_word_with_the_default_pack(kind, place, shell_factory):
+    work, home = place
+    assert subprocess.run([str(BIN), "init"], env=dict(os.environ, HOME=str(home)),
+                          capture_output=True).returncode == 0
+    sh = shell_factory(kind, env={"PAGER": "cat"})  # fish's history pages its output
+    outs = {line: sh.run(line) for line in ROUTINE}
+    for line, out in outs.items():
+        assert not re.search(r"corvane: (risky|blocked|not run)|\[y/N\]|Type yes", out), (line, out)
+    assert "RAN vim x" in outs["vim x"] and (work / "x").is_dir()
+    sh.line("exit")
+    rest = b""
+    while True:
+        ready, _, _ = select.select([sh.fd], [], [], 20)
+        assert ready, f"{kind} did not exit: {rest[-2000:]!r}"
+        try:
+            chunk = os.read(sh.fd, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        rest += chunk
+    assert not re.search(rb"corvane: |\[y/N\]", rest), rest
