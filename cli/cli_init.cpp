@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "builtin_pack.h"
 #include "cli.h"
 #include "custom_rules.h"
 
@@ -105,5 +106,7 @@ int run_init(std::span<const std::string_view> args) {
   }
   return print_shell_snippet(options.commands.front());
 }
+
+std::string_view default_rule_pack() noexcept { return builtin_pack_text(); }
 
 }  // namespace corvane::cli

@@ -14,6 +14,7 @@
 #include <span>
 #include <utility>
 
+#include "builtin_pack.h"
 #include "rule_patterns.h"
 #include "text.h"
 
@@ -678,6 +679,13 @@ std::optional<toml::table> parse_document(std::string_view text, std::string& de
 
 RuleFile read_text(std::string_view text, const std::string& path, bool project, bool with_notes) {
   RuleFile out;
+  // The default pack as installed: what reading it gives is built in. The
+  // lint (with notes) always reads, so that it checks what is really there.
+  if (!with_notes && text == builtin_pack_text()) {
+    out.config = builtin_pack_config();
+    out.config->source = path;
+    return out;
+  }
   std::string description;
   SourcePosition where;
   std::optional<toml::table> doc = parse_document(text, description, where);

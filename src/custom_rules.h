@@ -21,18 +21,21 @@ namespace corvane {
 struct AllowRule {
   std::string pattern;
   std::string reason;
+  bool operator==(const AllowRule&) const = default;
 };
 
 struct BlockRule {
   std::string pattern;
   std::string reason;
   std::optional<std::string> mitre;
+  bool operator==(const BlockRule&) const = default;
 };
 
 struct CustomFlagRule {
   std::vector<std::string> flags;
   std::int8_t modifier = 10;
   std::string description;
+  bool operator==(const CustomFlagRule&) const = default;
 };
 
 struct CustomCommandRule {
@@ -42,18 +45,21 @@ struct CustomCommandRule {
   std::string reversibility;
   std::optional<std::string> mitre;
   std::vector<CustomFlagRule> dangerous_flags;
+  bool operator==(const CustomCommandRule&) const = default;
 };
 
 struct CustomPathRule {
   std::string pattern;
   std::string sensitivity;
   std::string description;
+  bool operator==(const CustomPathRule&) const = default;
 };
 
 struct ScoreOverride {
   std::string command;
   std::uint8_t score = 0;
   std::optional<std::string> reason;
+  bool operator==(const ScoreOverride&) const = default;
 };
 
 // A place in a rule file: line and column from 1, both 0 when not known.
@@ -93,6 +99,8 @@ struct RuleConfig {
   std::vector<CustomPathRule> paths;
   std::vector<ScoreOverride> overrides;
   std::string source;  // the file read, for reasons; empty when read from text
+
+  bool operator==(const RuleConfig&) const = default;
 
   // Reads and parses one file; failures are reported on standard error.
   static std::optional<RuleConfig> from_file(const std::string& path);

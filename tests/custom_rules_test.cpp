@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "builtin_pack.h"
 #include "corvane.h"
 #include "custom_rules.h"
 
@@ -621,6 +622,40 @@ TEST_F(CustomRulesClassify, BrokenRuleFileDoesNotFailClassification) {
   const std::string err = GetCapturedStderr();
   EXPECT_EQ(s, baseline("foo", nullptr));
   EXPECT_EQ(err, parse_message(dir.path("home/.config/corvane/rules.toml")));
+}
+
+// The default pack is built in: a file holding exactly its bytes takes the
+// built-in configuration, and that must be what reading the file gives.
+TEST(BuiltinPack, IsWhatReadingThePackGives) {
+  const RuleFile read = read_rule_text(builtin_pack_text());
+  ASSERT_TRUE(read.config.has_value());
+  EXPECT_TRUE(read.notes.empty());
+  EXPECT_GT(read.config->allow.size(), 100u);
+  EXPECT_EQ(describe(builtin_pack_config()), describe(*read.config));
+  EXPECT_TRUE(builtin_pack_config() == *read.config);
+}
+
+TEST(BuiltinPack, AnInstalledPackAndAnEditedOneReadAlike) {
+  TempDir dir;
+  ScopedHome home;
+  home.set(dir.path("home"));
+  const std::string user = dir.write("home/.config/corvane/rules.toml", builtin_pack_text());
+  RuleSet set = discover_rules(nullptr);
+  ASSERT_TRUE(set.user.has_value() && set.errors.empty());
+  EXPECT_EQ(set.user->source, user);
+  RuleConfig expected = builtin_pack_config();
+  expected.source = user;
+  EXPECT_TRUE(*set.user == expected);
+
+  // One byte more and the file is parsed: a comment changes nothing, a rule does.
+  dir.write("home/.config/corvane/rules.toml", std::string(builtin_pack_text()) + "# mine\n");
+  set = discover_rules(nullptr);
+  ASSERT_TRUE(set.user.has_value());
+  EXPECT_TRUE(*set.user == expected);
+  dir.write("home/.config/corvane/rules.toml", std::string(builtin_pack_text()) + "\n[[paths]]\npattern = \"/srv\"\nsensitivity = \"system\"\n");
+  set = discover_rules(nullptr);
+  ASSERT_TRUE(set.user.has_value());
+  EXPECT_EQ(set.user->paths.size(), expected.paths.size() + 1);
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+// The default rule pack, rules/default.toml, as built into the engine.
+//
+// `corvane init` installs this text as the user's rule file, and most users
+// then keep it as it is. Parsing its 23 KB of TOML would cost about a
+// millisecond on every call, more than starting the program, so the build
+// reads it once (corvane_pack_codegen) and compiles the configuration in: a
+// rule file whose bytes are exactly the pack's takes that configuration
+// instead of being parsed. Any other file is parsed as usual.
+#pragma once
+
+#include <string_view>
+
+#include "custom_rules.h"
+
+namespace corvane {
+
+// The pack's text, byte for byte as in rules/default.toml.
+std::string_view builtin_pack_text() noexcept;
+
+// What reading builtin_pack_text() gives, with `source` left empty.
+RuleConfig builtin_pack_config();
+
+}  // namespace corvane
