@@ -1,8 +1,9 @@
 """Runs the engine and Python benchmarks and prints one table.
 
-    make bench                 # typical commands and the corpus
+    make bench                 # typical commands, the corpus, a hook call against /bin/true
     make bench SCALING=1       # also 1 KiB .. 1 MiB lines of three shapes
     make bench AUDIT_COPIES=8  # the audit runs over 8 copies of the corpus (default 4)
+    make bench HOOK_RUNS=2000  # more runs of the hook comparison (default 500)
 
 Ratios are to the floor (tree-sitter's own parse, a new parser per call)
 measured in the same run; absolute figures are only a guide on a noisy machine.
@@ -146,8 +147,64 @@ def audit_figures(lines):
     return n, cores, figures, memory
 
 
+# What Claude Code sends before a Bash call (see tests/python/test_hook.py).
+HOOK_PAYLOAD = {
+    "session_id": "abc", "transcript_path": "/home/u/.claude/projects/p/t.jsonl", "cwd": "/work/app",
+    "permission_mode": "default", "hook_event_name": "PreToolUse", "tool_name": "Bash",
+    "tool_input": {"command": "git push --force origin main", "description": "push", "timeout": 120000},
+    "tool_use_id": "toolu_01",
+}
+
+
+def spawn_ms(argv, env, stdin_path):
+    """Wall time of one run, from spawn to exit, with the payload file as standard input."""
+    stdin = os.open(stdin_path, os.O_RDONLY)
+    null = os.open(os.devnull, os.O_WRONLY)
+    try:
+        t = time.perf_counter()
+        pid = os.posix_spawn(argv[0], argv, env,
+                             file_actions=[(os.POSIX_SPAWN_DUP2, stdin, 0), (os.POSIX_SPAWN_DUP2, null, 1),
+                                           (os.POSIX_SPAWN_DUP2, null, 2)])
+        os.waitpid(pid, 0)
+        return (time.perf_counter() - t) * 1e3
+    finally:
+        os.close(stdin)
+        os.close(null)
+
+
+def hook_figures(runs):
+    """`corvane hook` on a typical Claude payload against starting /bin/true, the runs interleaved:
+    without any rule file, and with the default pack installed as the user's file."""
+    program = str(BUILD / "corvane")
+    with tempfile.TemporaryDirectory() as tmp:
+        payload = Path(tmp) / "payload.json"
+        payload.write_text(json.dumps(HOOK_PAYLOAD))
+        bare = Path(tmp) / "bare"
+        bare.mkdir()
+        packed = Path(tmp) / "packed"
+        packed.mkdir()
+        init = subprocess.run([program, "init"], env=dict(os.environ, HOME=str(packed)), capture_output=True)
+        assert init.returncode == 0, init.stderr
+        cases = {
+            "/bin/true": (["/bin/true"], dict(os.environ)),
+            "corvane hook, no rule file": ([program, "hook"], dict(os.environ, HOME=str(bare))),
+            "corvane hook, default pack": ([program, "hook"], dict(os.environ, HOME=str(packed))),
+        }
+        check = subprocess.run(cases["corvane hook, default pack"][0], input=payload.read_bytes(),
+                               env=cases["corvane hook, default pack"][1], capture_output=True)
+        assert b'"permissionDecision":"ask"' in check.stdout, check
+        times = {name: [] for name in cases}
+        for name, (argv, env) in cases.items():  # warm the page cache
+            spawn_ms(argv, env, payload)
+        for _ in range(runs):
+            for name, (argv, env) in cases.items():
+                times[name].append(spawn_ms(argv, env, payload))
+    return {name: (statistics.median(v), statistics.quantiles(v, n=10)[-1]) for name, v in times.items()}
+
+
 def main():
     scaling = bool(os.environ.get("SCALING"))
+    hook_runs = int(os.environ.get("HOOK_RUNS", "500"))
     lines = [l for l in CORPUS.read_text(encoding="utf-8", errors="replace").split("\n") if l] if CORPUS.exists() else []
     eng = engine(scaling)
     py = python_figures(lines)
@@ -189,6 +246,15 @@ def main():
               f"(summary), {audit[f'audit --json --jobs {cores}'][0] / audit['audit --json --jobs 1'][0]:.2f} x (--json)")
         print(f"audit peak memory: {memory[0] / 1024:.1f} MiB over {n:,} lines, "
               f"{memory[1] / 1024:.1f} MiB over {16 * n:,} lines")
+    hook = hook_figures(hook_runs)
+    true_median = hook["/bin/true"][0]
+    print()
+    print(f"One hook call against starting /bin/true: {hook_runs} runs each, interleaved, wall time in ms")
+    print()
+    print("| program | median | p90 | median / /bin/true |")
+    print("|---|---:|---:|---:|")
+    for name, (median, p90) in hook.items():
+        print(f"| {name} | {median:.2f} | {p90:.2f} | {median / true_median:.2f} |")
     if scaling:
         print()
         print("Scaling: args = `echo arg arg ...`, pipeline = `cat f | cat f | ...`, and_chain = `ls && ls && ...`,")

@@ -387,6 +387,24 @@ def test_the_project_root_comes_from_the_agents_environment(agent, variable, pro
     assert f"(score {r['score']}, {r['level']})" in reason("--project-root", "/elsewhere")
 
 
+def test_a_cwd_holding_a_git_checkout_is_the_project_root(tmp_path):
+    home = tmp_path / "home"
+    home.mkdir()
+    command = "rm -rf build/"
+    for name, checkout in (("app", True), ("loose", False)):
+        cwd = tmp_path / name
+        cwd.mkdir()
+        if checkout:
+            (cwd / ".git").mkdir()
+        r = corvane.classify(command, {"cwd": str(cwd), "home_dir": str(home),
+                                       **({"project_root": str(cwd)} if checkout else {})})
+        p = hook(claude(command, str(cwd)), "--risky", "deny", "--allow-safe", home=home)
+        reason = json.loads(p.stdout)["hookSpecificOutput"]["permissionDecisionReason"]
+        assert reason == f"corvane: {r['quick_decision']} (score {r['score']}, {r['level']}): {r['reason']}"
+    inside = corvane.classify(command, {"cwd": str(tmp_path / "app"), "project_root": str(tmp_path / "app")})
+    assert inside["score"] < corvane.classify(command, {"cwd": str(tmp_path / "app")})["score"]
+
+
 def test_payload_fields_and_options_reach_the_engine(project):
     work, home = project
     command = "cat /w/secret/key"
