@@ -64,7 +64,7 @@ constexpr WriteJudgement kRedirectWrite{Intent::Write, Reversibility::Reversible
 // Redirect targets where output goes without changing a file: the null
 // device, the process's own streams and descriptors.
 bool harmless_sink(std::string_view path) {
-  const std::string p = normalize_path(path);
+  const std::string p = normalize_lexically(path);
   if (p == "/dev/null" || p == "/dev/stdout" || p == "/dev/stderr") return true;
   std::string_view fd = p;
   if (!fd.starts_with("/dev/fd/")) return false;

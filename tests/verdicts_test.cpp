@@ -138,6 +138,7 @@ TEST(Verdicts, HarmlessRedirectsAndReadsStayAsTheyWere) {
   const Case cases[] = {
       {"ls 2>/dev/null", 0, "ls"},
       {"ls > \"/dev/null\"", 0, "ls"},
+      {"ls > /dev/./null 2>//dev/stderr", 0, "ls"},
       {"ls >/dev/stdout 2>/dev/stderr", 0, "ls"},
       {"ls >/dev/fd/3", 0, "ls"},
       {"ls 2>&1", 0, "ls"},
