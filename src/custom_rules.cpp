@@ -7,6 +7,7 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -572,22 +573,22 @@ std::optional<std::string> read_text_file(const std::string& path, std::string& 
   }
   // The size may change while reading; one byte past the limit is enough to
   // tell a file that is too large.
+  // Read through a buffer on the stack: growing the string for each read
+  // would zero-fill what the read then overwrites, on every call.
   std::string text;
   text.reserve(static_cast<std::size_t>(st.st_size) + 1);
+  std::array<char, 1 << 14> chunk;
   while (text.size() <= kMaxRuleFileBytes) {
-    const std::size_t have = text.size();
-    const std::size_t want = std::min<std::size_t>(1 << 16, kMaxRuleFileBytes + 1 - have);
-    text.resize(have + want);
-    const ssize_t n = ::read(fd.get(), text.data() + have, want);
+    const std::size_t want = std::min<std::size_t>(chunk.size(), kMaxRuleFileBytes + 1 - text.size());
+    const ssize_t n = ::read(fd.get(), chunk.data(), want);
     if (n < 0) {
       const int err = errno;
-      text.resize(have);
       if (err == EINTR) continue;
       error = os_error(err);
       return std::nullopt;
     }
-    text.resize(have + static_cast<std::size_t>(n));
     if (n == 0) break;
+    text.append(chunk.data(), static_cast<std::size_t>(n));
   }
   if (text.size() > kMaxRuleFileBytes) {
     error = too_large();

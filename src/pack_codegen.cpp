@@ -65,6 +65,11 @@ std::string text_literal(std::string_view text) {
 std::string config_body(const RuleConfig& c) {
   std::ostringstream o;
   o << "  RuleConfig c;\n";
+  o << "  c.allow.reserve(" << c.allow.size() << ");\n";
+  o << "  c.block.reserve(" << c.block.size() << ");\n";
+  o << "  c.commands.reserve(" << c.commands.size() << ");\n";
+  o << "  c.paths.reserve(" << c.paths.size() << ");\n";
+  o << "  c.overrides.reserve(" << c.overrides.size() << ");\n";
   for (const auto& r : c.allow) o << "  c.allow.push_back({" << literal(r.pattern) << ", " << literal(r.reason) << "});\n";
   for (const auto& r : c.block) {
     o << "  c.block.push_back({" << literal(r.pattern) << ", " << literal(r.reason) << ", "
