@@ -245,9 +245,18 @@ std::string Report::html(std::span<const SourceStats> sources, bool secrets_mask
 
   const auto total_of = [](const LevelCounts& c) { return c[0] + c[1] + c[2]; };
   bars.clear();
-  for (std::size_t i = 0; i < sources.size() && i < kChartBars; ++i)
-    bars.push_back({printable(sources[i].name), i < per_source_.size() ? total_of(per_source_[i]) : 0, kBarColour});
-  page += bar_chart("chart-sources", "Risky commands per source", bars);
+  std::vector<std::pair<std::uint64_t, std::size_t>> per_source;
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    per_source.emplace_back(i < per_source_.size() ? total_of(per_source_[i]) : 0, i);
+  if (per_source.size() > kChartBars)
+    std::stable_sort(per_source.begin(), per_source.end(), [](auto a, auto b) { return a.first > b.first; });
+  for (std::size_t i = 0; i < std::min(per_source.size(), kChartBars); ++i)
+    bars.push_back({printable(sources[per_source[i].second].name), per_source[i].first, kBarColour});
+  page += bar_chart("chart-sources",
+                    sources.size() > kChartBars ? "Risky commands per source (the busiest " +
+                                                      std::to_string(kChartBars) + ")"
+                                                : std::string("Risky commands per source"),
+                    bars);
   if (!per_session_.empty()) {
     std::vector<std::pair<std::uint64_t, const std::string*>> sessions;
     for (const auto& [id, c] : per_session_) sessions.emplace_back(total_of(c), &id);
@@ -255,6 +264,8 @@ std::string Report::html(std::span<const SourceStats> sources, bool secrets_mask
     bars.clear();
     for (std::size_t i = 0; i < std::min(sessions.size(), kChartBars); ++i)
       bars.push_back({printable(*sessions[i].second), sessions[i].first, kBarColour});
+    if (other_sessions_ > 0)
+      bars.push_back({"sessions past the first " + with_commas(kMaxSessions), other_sessions_, kBarColour});
     page += bar_chart("chart-sessions", "Risky commands per session (the busiest " +
                                             std::to_string(bars.size()) + ")", bars);
   }

@@ -30,6 +30,14 @@ std::optional<std::int64_t> to_int(std::string_view s) noexcept {
   return v;
 }
 
+// A stamp from a history file, when it is one: from 1970 up to the year
+// 10000 (anything else is corruption, and could not be shown as a date).
+std::optional<std::int64_t> plausible_time(std::optional<std::int64_t> t) noexcept {
+  constexpr std::int64_t kYear10000 = 253402300800;
+  if (t && *t >= 0 && *t < kYear10000) return t;
+  return std::nullopt;
+}
+
 std::string_view strip_cr(std::string_view line) noexcept {
   if (line.ends_with('\r')) line.remove_suffix(1);
   return line;
@@ -441,7 +449,7 @@ bool SourceReader::read_bash(Entry& out) {
       while (command.ends_with('\n')) command.pop_back();
       if (first == 0) continue;  // a stamp with nothing after it
       out = make_entry(std::move(command), first);
-      out.time = stamp;
+      out.time = plausible_time(stamp);
       return true;
     }
     line = strip_cr(line);
@@ -466,7 +474,7 @@ bool SourceReader::read_zsh(Entry& out) {
     const std::uint64_t first = line_no_;
     std::optional<std::int64_t> time;
     if (const auto header = zsh_header(line)) {
-      time = header->time;
+      time = plausible_time(header->time);
       line.remove_prefix(header->command_at);
     }
     std::string raw(line);
@@ -513,7 +521,7 @@ bool SourceReader::read_fish(Entry& out) {
       if (at != std::string_view::npos && l.substr(at).starts_with("when:")) {
         std::string_view v = l.substr(at + 5);
         v.remove_prefix(std::min(v.find_first_not_of(' '), v.size()));
-        time = to_int(v);
+        time = plausible_time(to_int(v));
       }
     }
     if (command.find('\0') != std::string::npos) {

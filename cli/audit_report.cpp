@@ -11,6 +11,7 @@ namespace {
 constexpr std::size_t kShownFactors = 10;
 constexpr std::size_t kShownTechniques = 10;
 constexpr std::size_t kShownDays = 7;
+constexpr std::size_t kShownSources = 20;  // those with problems first, then the largest
 constexpr std::size_t kCommandWidth = 200;  // of a listed command, on a terminal
 
 // Riskier first; among equals the one seen first.
@@ -80,7 +81,11 @@ void Report::add(Entry&& entry, AnalysisResult&& result) {
     ++listed_timed_;
     first_time_ = first_time_ ? std::min(*first_time_, t) : t;
     last_time_ = last_time_ ? std::max(*last_time_, t) : t;
-    ++per_day_[day_of(t)][slot];
+    if (auto it = per_day_.find(day_of(t)); it != per_day_.end()) {
+      ++it->second[slot];
+    } else if (per_day_.size() < kMaxDays) {
+      ++per_day_[day_of(t)][slot];
+    }
     ++per_hour_[static_cast<std::size_t>((t - day_of(t) * 86400) / 3600)];
   }
 
@@ -111,9 +116,22 @@ void Report::add(Entry&& entry, AnalysisResult&& result) {
 std::string Report::terminal(std::span<const SourceStats> sources, bool colour) const {
   std::string out = "corvane audit: " + plural(total_, "command", "commands") + " from " +
                     plural(sources.size(), "source", "sources") + "\n\nsources\n";
+  // A directory of transcripts can be thousands of files: the summary names
+  // the ones with problems and then the largest, in their reading order.
+  std::vector<std::size_t> order(sources.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (order.size() > kShownSources) {
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const bool pa = sources[a].problem_count() > 0, pb = sources[b].problem_count() > 0;
+      if (pa != pb) return pa;
+      return sources[a].commands > sources[b].commands;
+    });
+    order.resize(kShownSources);
+    std::sort(order.begin(), order.end());
+  }
   std::size_t width = 0;
-  for (const SourceStats& s : sources) width = std::max(width, printable(s.name).size());
-  for (std::size_t i = 0; i < sources.size(); ++i) {
+  for (std::size_t i : order) width = std::max(width, printable(sources[i].name).size());
+  for (std::size_t i : order) {
     const SourceStats& s = sources[i];
     std::string name = printable(s.name);
     name.append(width + 2 - name.size(), ' ');
@@ -138,6 +156,13 @@ std::string Report::terminal(std::span<const SourceStats> sources, bool colour) 
                   std::to_string(s.first_line[static_cast<std::size_t>(p.problem)]) + ")";
     }
     out += problems + "\n";
+  }
+  if (order.size() < sources.size()) {
+    std::uint64_t rest = 0;
+    for (const SourceStats& s : sources) rest += s.commands;
+    for (std::size_t i : order) rest -= sources[i].commands;
+    out += "  and " + plural(sources.size() - order.size(), "more source", "more sources") + " with " +
+           plural(rest, "command", "commands") + "\n";
   }
 
   out += "\ndecisions  " + with_commas(decisions_[0]) + " safe, " + with_commas(decisions_[1]) + " risky, " +

@@ -19,6 +19,9 @@ inline constexpr std::size_t kTopCommands = 20;
 inline constexpr std::size_t kMaxTableRows = 5000;
 // Sessions counted one by one; the rest are summed as "other sessions".
 inline constexpr std::size_t kMaxSessions = 1000;
+// Days counted one by one (55 years): a file of random stamps must not grow
+// the counters without end.
+inline constexpr std::size_t kMaxDays = 20000;
 
 // A command the report keeps in full.
 struct Kept {

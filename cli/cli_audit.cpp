@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -207,6 +208,34 @@ std::vector<SourcePath> default_sources() {
   return out;
 }
 
+// A file as it is; a directory (agents keep a file per session in a tree of
+// them) as every regular file under it, in name order. Hidden entries are
+// skipped inside a tree: they are editors' and tools' own files, not logs.
+void add_path(const std::string& path, std::vector<SourcePath>& out) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(path, ec)) {
+    out.push_back({path, path});
+    return;
+  }
+  std::vector<std::string> files;
+  fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.starts_with('.')) {
+      if (it->is_directory(ec)) it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file(ec)) files.push_back(it->path().string());
+  }
+  if (ec && files.empty()) {
+    out.push_back({path, path});  // reported as unreadable when it is read
+    return;
+  }
+  std::sort(files.begin(), files.end());
+  for (std::string& f : files) out.push_back({f, f});
+}
+
 bool parse_settings(const Options& options, AuditSettings& s, std::string& error) {
   if (options.audit_format) {
     const auto f = format_named(*options.audit_format);
@@ -277,7 +306,17 @@ int run_audit(std::span<const std::string_view> args) {
   }
 
   std::vector<SourcePath> paths;
-  for (const std::string& c : options.commands) paths.push_back({c, c == "-" ? "(standard input)" : c});
+  for (const std::string& c : options.commands) {
+    if (c == "-") {
+      paths.push_back({c, "(standard input)"});
+    } else {
+      add_path(c, paths);
+    }
+  }
+  if (paths.empty() && !options.commands.empty()) {
+    report("no files to read in " + printable(options.commands.front()), kSub);
+    return kExitNoInput;
+  }
   if (paths.empty()) {
     paths = default_sources();
     if (paths.empty()) {

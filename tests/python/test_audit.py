@@ -137,26 +137,49 @@ def test_file_names_decide_only_what_content_cannot(tmp_path):
 
 def test_problems_are_reported_per_file_and_the_rest_is_audited(tmp_path):
     missing = tmp_path / "gone.txt"
-    directory = tmp_path / "adir"
-    directory.mkdir()
     long_line = tmp_path / "long.txt"
     long_line.write_bytes(b"x" * (17 << 20) + b"\nrm -rf /\n")
-    p = run(missing, FIXTURES / "claude.jsonl", directory, FIXTURES / "hook-log.jsonl", FIXTURES / "plain.txt",
-            long_line)
+    p = run(missing, FIXTURES / "claude.jsonl", FIXTURES / "hook-log.jsonl", FIXTURES / "plain.txt", long_line)
     assert p.returncode == 0, p.stderr
     err = p.stderr.decode()
     assert f"{missing}: cannot read: No such file or directory" in err
-    assert f"{directory}: " in err
     assert "claude.jsonl: 1 truncated JSON line (first at line 8); the rest was audited" in err
     assert "hook-log.jsonl: 1 corrupt line (first at line 3); the rest was audited" in err
     assert "plain.txt: 1 corrupt line (first at line 6), 1 command not UTF-8 (first at line 5)" in err
     assert "long.txt: 1 line too long (first at line 1)" in err
     out = p.stdout.decode()
-    assert "from 6 sources" in out
     assert "gone.txt  unreadable: No such file or directory" in out
     assert "1 redacted log entry (not audited)" in out
     # Every command that could be read was: 4 + 2 + 4 + 1.
-    assert "11 commands from 6 sources" in out
+    assert "11 commands from 5 sources" in out
+
+
+def test_directories_are_read_file_by_file(tmp_path):
+    tree = tmp_path / "projects"
+    (tree / "p2").mkdir(parents=True)
+    (tree / ".cache").mkdir()
+    (tree / "p1.jsonl").write_bytes((FIXTURES / "claude.jsonl").read_bytes())
+    (tree / "p2" / "history").write_text("rm -rf /\n")
+    (tree / ".cache" / "x").write_text("ls\n")  # hidden: not a log
+    (tree / ".notes").write_text("ls\n")
+    got, _ = records(tree)
+    assert [(Path(r["source"]).relative_to(tree).as_posix(), r["line"]) for r in got] == \
+        [("p1.jsonl", 3), ("p1.jsonl", 5), ("p1.jsonl", 5), ("p1.jsonl", 7), ("p2/history", 1)]
+    empty = tmp_path / "empty"
+    empty.mkdir()
+    p = run(empty)
+    assert p.returncode == 66 and b"no files to read in" in p.stderr
+
+
+def test_many_sources_are_summed_up_past_twenty(tmp_path):
+    for i in range(25):
+        (tmp_path / f"h{i:02}").write_text("ls\n" * (i + 1))
+    (tmp_path / "h00").write_text("ls\n\0\n")  # a problem: named whatever its size
+    out = run(tmp_path).stdout.decode()
+    listed = [l.split()[0] for l in out.split("\nsources\n")[1].split("\n\n")[0].splitlines()]
+    assert listed[0] == str(tmp_path / "h00")
+    assert str(tmp_path / "h24") in listed and str(tmp_path / "h01") not in listed
+    assert listed[-1] == "and" and "and 5 more sources with " in out
 
 
 def test_nothing_readable_is_exit_66():
