@@ -126,7 +126,8 @@ constexpr std::array<SubcommandRow, 8> kSubcommandTable{{
    "look back on what ran: shell histories, agent transcripts and the\n"
    "hook's log (default: the user's shell histories), summed up with\n"
    "the riskiest commands, or one JSON line per command with --json",
-   "audit tells each FILE's format by its content (\"-\" is standard input).\n"
+   "audit tells each FILE's format by its content (\"-\" is standard input;\n"
+   "a directory is every file under it).\n"
    "Lines it cannot read are counted and reported per file; the rest is\n"
    "audited. Exit status of audit: 0 done, 64 usage error, 66 nothing could\n"
    "be read, 70 internal error, 74 output error."},
