@@ -14,7 +14,7 @@ FUZZ_SECONDS ?= 60
 
 CMAKE_FLAGS = -G Ninja -DPython_EXECUTABLE=$(PYTHON)
 
-.PHONY: all bootstrap build demo test test-asan bench bench-rules soak fuzz fuzz-smoke clean
+.PHONY: all bootstrap build demo test test-asan bench bench-rules soak fuzz fuzz-smoke corpus-compare clean
 
 all: build
 
@@ -71,6 +71,12 @@ bench-rules: build
 # A million calls in one process: resident memory must stay flat.
 soak: build
 	CORVANE_BUILD=$(BUILD) $(PYTHON) bench/soak.py
+
+# Every corpus line's JSON, without and with a context, from this tree's build
+# against the program built at BASE (a git revision): make corpus-compare BASE=main
+BASE ?= main
+corpus-compare: build
+	JOBS=$(JOBS) PYTHON=$(PYTHON) scripts/corpus-against.sh $(BASE) $(BUILD)/corvane
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

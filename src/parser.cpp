@@ -6,8 +6,10 @@
 #include <deque>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "text.h"
+#include "tree_sitter_memory.h"
 
 extern "C" const TSLanguage* tree_sitter_bash(void);
 
@@ -571,24 +573,35 @@ void walk_program(Tree& tree, TSNode root, std::vector<CommandSegment>& segments
   }
 }
 
-}  // namespace
+// The whole line for tree-sitter, in one piece.
+const char* read_whole(void* payload, std::uint32_t byte, TSPoint, std::uint32_t* length) {
+  const std::string_view& s = *static_cast<const std::string_view*>(payload);
+  if (byte >= s.size()) {
+    *length = 0;
+    return "";
+  }
+  *length = static_cast<std::uint32_t>(s.size() - byte);
+  return s.data() + byte;
+}
 
-ParsedCommand parse(std::string_view command) {
-  ParsedCommand out;
-  scan_warnings(command, out.warnings);
-
+// Parses and walks with the parser and tree alive; both are released when it
+// returns, inside the caller's memory scope.
+void parse_and_walk(std::string_view command, ts_memory::CallScope& memory, ParsedCommand& out) {
   ParserPtr parser(ts_parser_new());
   if (!parser || !ts_parser_set_language(parser.get(), tree_sitter_bash()))
     throw GrammarError{"failed to set tree-sitter-bash language"};
 
   TreePtr tree;
-  if (command.size() <= std::numeric_limits<std::uint32_t>::max())
-    tree.reset(ts_parser_parse_string(parser.get(), nullptr, command.data(),
-                                      static_cast<std::uint32_t>(command.size())));
+  if (command.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    const TSInput input{&command, read_whole, TSInputEncodingUTF8, nullptr};
+    const TSParseOptions options{&memory, &ts_memory::CallScope::cancel_when_exhausted};
+    tree.reset(ts_parser_parse_with_options(parser.get(), nullptr, input, options));
+  }
+  if (memory.exhausted()) return;
   if (!tree) {
     out.warnings.push_back({WarningKind::ParseError, "tree-sitter parse returned None"});
     out.segments.push_back(fresh_segment(std::string(command)));
-    return out;
+    return;
   }
 
   const TSNode root = ts_tree_root_node(tree.get());
@@ -598,6 +611,18 @@ ParsedCommand parse(std::string_view command) {
   Tree walker(command);
   walk_program(walker, root, out.segments, out.operators);
   if (out.segments.empty()) out.segments.push_back(fresh_segment(std::string()));
+}
+
+}  // namespace
+
+ParsedCommand parse(std::string_view command) {
+  ParsedCommand out;
+  scan_warnings(command, out.warnings);
+  // Outlives every tree-sitter object of the call; a call that ran out of
+  // memory has a truncated or missing tree and reports that instead.
+  ts_memory::CallScope memory(command.size());
+  parse_and_walk(command, memory, out);
+  if (memory.exhausted()) throw std::bad_alloc();
   return out;
 }
 

@@ -101,7 +101,8 @@ struct GrammarError {
 };
 
 // Parses one line. Never fails for any text, the empty one included; each
-// call creates and releases its own parser and tree.
+// call creates and releases its own parser and tree. Throws std::bad_alloc
+// when the parse runs out of memory (tree_sitter_memory.h).
 ParsedCommand parse(std::string_view command);
 
 }  // namespace corvane
