@@ -35,6 +35,7 @@
 #include "cli.h"
 #include "cli_log.h"
 #include "corvane.h"
+#include "enum_table.h"
 
 namespace corvane::cli {
 namespace {
@@ -66,7 +67,7 @@ struct AgentRow {
 };
 
 // clang-format off
-constexpr std::array<AgentRow, 9> kAgents{{
+constexpr std::array<AgentRow, kEnumSize<Agent>> kAgents{{
   {Agent::Claude,   "claude",   true,  true,  "CLAUDE_PROJECT_DIR"},
   {Agent::Codex,    "codex",    false, false, nullptr},
   {Agent::Gemini,   "gemini",   true,  true,  "GEMINI_PROJECT_DIR"},
@@ -80,12 +81,12 @@ constexpr std::array<AgentRow, 9> kAgents{{
 // clang-format on
 static_assert([] {
   for (std::size_t i = 0; i < kAgents.size(); ++i) {
-    if (static_cast<std::size_t>(kAgents[i].agent) != i) return false;
+    if (ordinal(kAgents[i].agent) != i) return false;
   }
   return true;
 }());
 
-const AgentRow& row_for(Agent a) noexcept { return kAgents[static_cast<std::size_t>(a)]; }
+const AgentRow& row_for(Agent a) noexcept { return kAgents[ordinal(a)]; }
 
 std::optional<Agent> agent_named(std::string_view name) noexcept {
   for (const AgentRow& row : kAgents) {

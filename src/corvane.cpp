@@ -29,10 +29,10 @@ ParseConfidence confidence_of(const ParsedCommand& parsed) {
 // `extra`: factors the line takes from elsewhere (its unwrapped form).
 std::vector<RiskFactor> merged_risk_factors(const std::vector<SimpleCommand>& cmds,
                                             const std::vector<RiskFactor>& extra) {
-  std::array<bool, kRiskFactorCount> seen{};
+  std::array<bool, kEnumSize<RiskFactor>> seen{};
   for (const SimpleCommand& cmd : cmds)
-    for (RiskFactor f : cmd.analysis.risk_factors) seen[static_cast<std::size_t>(f)] = true;
-  for (RiskFactor f : extra) seen[static_cast<std::size_t>(f)] = true;
+    for (RiskFactor f : cmd.analysis.risk_factors) seen[ordinal(f)] = true;
+  for (RiskFactor f : extra) seen[ordinal(f)] = true;
   std::vector<RiskFactor> out;
   for (std::size_t i = 0; i < seen.size(); ++i)
     if (seen[i]) out.push_back(static_cast<RiskFactor>(i));

@@ -21,7 +21,7 @@ using rules::kEncoders;
 using rules::kEncodingMethod;
 using rules::kSocketTools;
 
-constexpr std::size_t kSourceKinds = 4;
+constexpr std::size_t kSourceKinds = kEnumSize<rules::TaintSourceKind>;
 
 template <std::size_t N>
 bool is_one_of(const std::array<std::string_view, N>& names, std::string_view name) {
@@ -216,7 +216,7 @@ std::optional<std::uint8_t> highest_escalation(const Roles& roles) {
       }
     }
     if (const auto source = roles[j].source) {
-      const auto k = static_cast<std::size_t>(*source);
+      const std::size_t k = ordinal(*source);
       if (!first[k]) first[k] = j;
       last[k] = j;
     }

@@ -19,9 +19,9 @@ using rules::kRiskFactorPhrase;
 using rules::kScopeWeight;
 using rules::kSensitivityWeight;
 
-template <typename E, std::size_t N>
-int weight(const std::array<int, N>& table, E v) {
-  return table[static_cast<std::size_t>(v)];
+template <typename E>
+int weight(const std::array<int, kEnumSize<E>>& table, E v) {
+  return table[ordinal(v)];
 }
 
 // Highest detector weight over the injection table and, for zsh, the zsh table.
@@ -90,7 +90,7 @@ void score_command(CommandAnalysis& a, const ClassifyContext* ctx, std::uint8_t 
 std::string generate_reason(const CommandAnalysis& a) {
   // The first part, then ": ", then the other parts joined by ", ".
   std::string reason(a.intent.empty() ? std::string_view("Unknown operation")
-                                      : kIntentPhrase[static_cast<std::size_t>(a.intent.front())]);
+                                      : kIntentPhrase[ordinal(a.intent.front())]);
   bool first = true;
   auto add = [&](std::string_view part, std::string_view path = {}, std::string_view close = {}) {
     reason += first ? ": " : ", ";
@@ -116,7 +116,7 @@ std::string generate_reason(const CommandAnalysis& a) {
     }
   }
   for (RiskFactor f : a.risk_factors) {
-    const std::string_view phrase = kRiskFactorPhrase[static_cast<std::size_t>(f)];
+    const std::string_view phrase = kRiskFactorPhrase[ordinal(f)];
     if (!phrase.empty()) add(phrase);
   }
   return reason;

@@ -125,6 +125,53 @@ class ByteSet {
   std::uint64_t non_ascii_ = 0;  // 1 when any byte from 0x80 up is a member
 };
 
+// Printable ASCII bytes in the order of how often they occur in command lines,
+// the most common first (counted over a corpus of real-world lines). Bytes
+// not listed (control bytes, 0x80 and up) are rarer than any listed one.
+inline constexpr std::string_view kBytesByFrequency =
+    " e-ntirdapfsmo/.cl\"'hx|guy0\\*1${}w;bv2()k_+=zE%[:]`53ISR,T4jFNAMD>O7PL96q<^!C&H~U8X@?BGY#WVZJKQ";
+
+// Rank of a byte in kBytesByFrequency: higher is rarer.
+constexpr std::size_t rarity(unsigned char b) noexcept {
+  const std::size_t at = kBytesByFrequency.find(static_cast<char>(b));
+  return at == std::string_view::npos ? kBytesByFrequency.size() : at;
+}
+
+// The rarest byte of a non-empty needle: the one that lets a prefilter pass
+// over the most texts that cannot hold the needle.
+constexpr unsigned char rarest_byte(std::string_view needle) {
+  if (needle.empty()) throw "a needle needs a byte";
+  auto rarest = static_cast<unsigned char>(needle.front());
+  for (char c : needle)
+    if (rarity(static_cast<unsigned char>(c)) > rarity(rarest)) rarest = static_cast<unsigned char>(c);
+  return rarest;
+}
+
+// Trigger bytes of a test that accepts only texts holding one of `needles`:
+// the rarest byte of each.
+template <Literal... Needles>
+consteval ByteSet triggers_of_any() {
+  ByteSet set;
+  (set.insert(rarest_byte(Needles.view())), ...);
+  return set;
+}
+
+// Trigger bytes of a test that accepts only texts holding all of `needles`:
+// the rarest byte of them all.
+template <Literal... Needles>
+consteval ByteSet triggers_of_all() {
+  unsigned char best = 0;
+  bool first = true;
+  for (std::string_view needle : {Needles.view()...}) {
+    const unsigned char b = rarest_byte(needle);
+    if (first || rarity(b) > rarity(best)) best = b;
+    first = false;
+  }
+  ByteSet set;
+  set.insert(best);
+  return set;
+}
+
 // The text after the last "/", or the whole text when it has none.
 inline std::string_view base_name(std::string_view path) noexcept {
   auto slash = path.rfind('/');

@@ -2,47 +2,130 @@
 
 #include <array>
 
+#include "enum_table.h"
+
 namespace corvane {
 namespace {
 
-// Looks a spelling up by ordinal. Every table below has one entry per
-// enumerator, so the index is always in range for a valid value.
+// Looks a spelling up by ordinal. Every table below has one row per value
+// (by_enum), so only a value cast from outside the enumeration falls off.
 template <typename E, std::size_t N>
 std::string_view spell(const std::array<std::string_view, N>& table, E v) noexcept {
-  auto i = static_cast<std::size_t>(v);
+  const std::size_t i = ordinal(v);
   return i < N ? table[i] : std::string_view{};
 }
 
-constexpr std::array<std::string_view, 12> kIntent = {
-    "read", "write", "delete", "execute", "network", "process_control", "privilege",
-    "package_install", "git_mutation", "env_modify", "search", "info"};
-constexpr std::array<std::string_view, 7> kScope = {
-    "none", "single_file", "directory", "directory_recursive", "system", "home", "root"};
-constexpr std::array<std::string_view, 5> kSensitivity = {
-    "normal", "config", "system", "secrets", "protected"};
-constexpr std::array<std::string_view, kRiskFactorCount> kRiskFactor = {
-    "recursive_delete", "force_flag", "broad_scope", "secrets_exposure",
-    "network_exfiltration", "pipe_to_execution", "command_substitution",
-    "process_substitution", "untrusted_execution", "privilege_escalation",
-    "path_injection", "git_history_destruction", "escapes_project_boundary",
-    "shell_injection", "zsh_module_loading", "zsh_glob_execution",
-    "obfuscated_command", "obfuscated_exfiltration", "command_execution", "write",
-    "nesting_limit"};
-constexpr std::array<std::string_view, 10> kCapability = {
-    "shell", "command", "reverse_shell", "bind_shell", "file_read", "file_write",
-    "upload", "download", "library_load", "privilege_escalation"};
-constexpr std::array<std::string_view, 5> kFlowType = {"pipe", "and", "or", "sequence", "mixed"};
-constexpr std::array<std::string_view, 4> kLevel = {"safe", "caution", "danger", "critical"};
-constexpr std::array<std::string_view, 3> kDecision = {"safe", "risky", "blocked"};
-constexpr std::array<std::string_view, 3> kReversibility = {
-    "reversible", "hard_to_reverse", "irreversible"};
-constexpr std::array<std::string_view, 3> kConfidence = {"full", "partial", "fallback"};
-constexpr std::array<std::string_view, 4> kSource = {
-    "sensitive_file", "environment_var", "command_output", "stdin"};
-constexpr std::array<std::string_view, 4> kProp = {
-    "passthrough", "encoding", "filtering", "aggregation"};
-constexpr std::array<std::string_view, 4> kSink = {
-    "network_send", "file_write", "execution", "display"};
+constexpr auto kIntent = by_enum<Intent, std::string_view>({
+    {Intent::Read, "read"},
+    {Intent::Write, "write"},
+    {Intent::Delete, "delete"},
+    {Intent::Execute, "execute"},
+    {Intent::Network, "network"},
+    {Intent::ProcessControl, "process_control"},
+    {Intent::Privilege, "privilege"},
+    {Intent::PackageInstall, "package_install"},
+    {Intent::GitMutation, "git_mutation"},
+    {Intent::EnvModify, "env_modify"},
+    {Intent::Search, "search"},
+    {Intent::Info, "info"},
+});
+constexpr auto kScope = by_enum<TargetScope, std::string_view>({
+    {TargetScope::None, "none"},
+    {TargetScope::SingleFile, "single_file"},
+    {TargetScope::Directory, "directory"},
+    {TargetScope::DirectoryRecursive, "directory_recursive"},
+    {TargetScope::System, "system"},
+    {TargetScope::Home, "home"},
+    {TargetScope::Root, "root"},
+});
+constexpr auto kSensitivity = by_enum<Sensitivity, std::string_view>({
+    {Sensitivity::Normal, "normal"},
+    {Sensitivity::Config, "config"},
+    {Sensitivity::System, "system"},
+    {Sensitivity::Secrets, "secrets"},
+    {Sensitivity::Protected, "protected"},
+});
+constexpr auto kRiskFactor = by_enum<RiskFactor, std::string_view>({
+    {RiskFactor::RecursiveDelete, "recursive_delete"},
+    {RiskFactor::ForceFlag, "force_flag"},
+    {RiskFactor::BroadScope, "broad_scope"},
+    {RiskFactor::SecretsExposure, "secrets_exposure"},
+    {RiskFactor::NetworkExfiltration, "network_exfiltration"},
+    {RiskFactor::PipeToExecution, "pipe_to_execution"},
+    {RiskFactor::CommandSubstitution, "command_substitution"},
+    {RiskFactor::ProcessSubstitution, "process_substitution"},
+    {RiskFactor::UntrustedExecution, "untrusted_execution"},
+    {RiskFactor::PrivilegeEscalation, "privilege_escalation"},
+    {RiskFactor::PathInjection, "path_injection"},
+    {RiskFactor::GitHistoryDestruction, "git_history_destruction"},
+    {RiskFactor::EscapesProjectBoundary, "escapes_project_boundary"},
+    {RiskFactor::ShellInjection, "shell_injection"},
+    {RiskFactor::ZshModuleLoading, "zsh_module_loading"},
+    {RiskFactor::ZshGlobExecution, "zsh_glob_execution"},
+    {RiskFactor::ObfuscatedCommand, "obfuscated_command"},
+    {RiskFactor::ObfuscatedExfiltration, "obfuscated_exfiltration"},
+    {RiskFactor::CommandExecution, "command_execution"},
+    {RiskFactor::Write, "write"},
+    {RiskFactor::NestingLimit, "nesting_limit"},
+});
+constexpr auto kCapability = by_enum<BinaryCapability, std::string_view>({
+    {BinaryCapability::Shell, "shell"},
+    {BinaryCapability::Command, "command"},
+    {BinaryCapability::ReverseShell, "reverse_shell"},
+    {BinaryCapability::BindShell, "bind_shell"},
+    {BinaryCapability::FileRead, "file_read"},
+    {BinaryCapability::FileWrite, "file_write"},
+    {BinaryCapability::Upload, "upload"},
+    {BinaryCapability::Download, "download"},
+    {BinaryCapability::LibraryLoad, "library_load"},
+    {BinaryCapability::PrivilegeEscalation, "privilege_escalation"},
+});
+constexpr auto kFlowType = by_enum<FlowType, std::string_view>({
+    {FlowType::Pipe, "pipe"},
+    {FlowType::And, "and"},
+    {FlowType::Or, "or"},
+    {FlowType::Sequence, "sequence"},
+    {FlowType::Mixed, "mixed"},
+});
+constexpr auto kLevel = by_enum<RiskLevel, std::string_view>({
+    {RiskLevel::Safe, "safe"},
+    {RiskLevel::Caution, "caution"},
+    {RiskLevel::Danger, "danger"},
+    {RiskLevel::Critical, "critical"},
+});
+constexpr auto kDecision = by_enum<QuickDecision, std::string_view>({
+    {QuickDecision::Safe, "safe"},
+    {QuickDecision::Risky, "risky"},
+    {QuickDecision::Blocked, "blocked"},
+});
+constexpr auto kReversibility = by_enum<Reversibility, std::string_view>({
+    {Reversibility::Reversible, "reversible"},
+    {Reversibility::HardToReverse, "hard_to_reverse"},
+    {Reversibility::Irreversible, "irreversible"},
+});
+constexpr auto kConfidence = by_enum<ParseConfidence, std::string_view>({
+    {ParseConfidence::Full, "full"},
+    {ParseConfidence::Partial, "partial"},
+    {ParseConfidence::Fallback, "fallback"},
+});
+constexpr auto kSource = by_enum<TaintSourceType, std::string_view>({
+    {TaintSourceType::SensitiveFile, "sensitive_file"},
+    {TaintSourceType::EnvironmentVar, "environment_var"},
+    {TaintSourceType::CommandOutput, "command_output"},
+    {TaintSourceType::Stdin, "stdin"},
+});
+constexpr auto kProp = by_enum<TaintPropType, std::string_view>({
+    {TaintPropType::Passthrough, "passthrough"},
+    {TaintPropType::Encoding, "encoding"},
+    {TaintPropType::Filtering, "filtering"},
+    {TaintPropType::Aggregation, "aggregation"},
+});
+constexpr auto kSink = by_enum<TaintSinkType, std::string_view>({
+    {TaintSinkType::NetworkSend, "network_send"},
+    {TaintSinkType::FileWrite, "file_write"},
+    {TaintSinkType::Execution, "execution"},
+    {TaintSinkType::Display, "display"},
+});
 
 }  // namespace
 

@@ -4,9 +4,9 @@
 
 #include <corvane/result.h>
 
-namespace corvane {
+#include "enum_table.h"
 
-inline constexpr std::size_t kRiskFactorCount = 21;
+namespace corvane {
 
 // The shell a step should assume: bash unless a context says zsh.
 inline ShellKind shell_of(const ClassifyContext* ctx) noexcept {

@@ -49,8 +49,8 @@ constexpr const EscalationRule* search(TaintSourceKind source, TaintSinkKind sin
 
 // The search's answer for every source, sink and encoding, worked out when
 // the table is compiled: pipelines ask for it once per pair of segments.
-constexpr std::size_t kSourceKinds = static_cast<std::size_t>(NetworkDownload) + 1;
-constexpr std::size_t kSinkKinds = static_cast<std::size_t>(FileWrite) + 1;
+constexpr std::size_t kSourceKinds = kEnumSize<TaintSourceKind>;
+constexpr std::size_t kSinkKinds = kEnumSize<TaintSinkKind>;
 
 constexpr std::size_t answer_index(std::size_t source, std::size_t sink, bool has_encoding) noexcept {
   return (source * kSinkKinds + sink) * 2 + (has_encoding ? 1 : 0);

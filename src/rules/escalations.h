@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "enum_table.h"
+
 namespace corvane::rules {
 
 enum class TaintSourceKind : std::uint8_t { SensitiveFile, EnvironmentVar, AnyRead, NetworkDownload };

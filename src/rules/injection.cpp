@@ -41,8 +41,6 @@ bool control_byte(std::string_view t) {
   return false;
 }
 
-bool nul_byte(std::string_view t) { return contains(t, '\0'); }
-
 // Only the first "{" and the first "}" after it are looked at: a comma
 // between them is a list expansion, a range ("{1..5}") has none.
 bool brace_list(std::string_view t) {
@@ -115,44 +113,42 @@ bool pipe_to_shell(std::string_view t) {
   return false;
 }
 
-// Trigger sets for the table's last column: bytes of which every text the
-// row matches holds at least one. Pick a rare one; any byte of a needle will do.
+// The two rows that test classes of bytes rather than strings name their
+// trigger bytes as those classes.
 using text::ByteSet;
-consteval ByteSet on(std::string_view bytes) { return ByteSet(bytes); }
-constexpr ByteSet kNul = ByteSet::range(0x00, 0x00);
-constexpr ByteSet kNonAscii = ByteSet::non_ascii();
+constexpr ByteSet kUnusualWhiteSpace = ByteSet("\v\f") | ByteSet::non_ascii();
 constexpr ByteSet kControlBytes =
     ByteSet::range(0x00, 0x08) | ByteSet::range(0x0E, 0x1F) | ByteSet::range(0x7F, 0x7F);
 
 using RF = RiskFactor;
 
 constexpr std::array<PatternRule, 26> kInjectionRules = {{
-    {"command_substitution_dollar", "$() command substitution", contains_any<"$(">, 40, RF::CommandSubstitution, on("$")},
-    {"command_substitution_backtick", "Backtick command substitution", contains_any<"`">, 40, RF::CommandSubstitution, on("`")},
-    {"process_substitution_in", "<() process substitution", contains_any<"<(">, 45, RF::ProcessSubstitution, on("<")},
-    {"process_substitution_out", ">() process substitution", contains_any<">(">, 45, RF::ProcessSubstitution, on(">")},
-    {"parameter_expansion", "${} parameter expansion", contains_any<"${">, 35, RF::ShellInjection, on("$")},
-    {"ifs_injection", "IFS variable manipulation", contains_any<"$IFS", "${IFS">, 50, RF::ShellInjection, on("F")},
-    {"arithmetic_expansion", "Arithmetic expansion", contains_any<"$((">, 30, RF::ShellInjection, on("$")},
-    {"unicode_whitespace", "Non-ASCII whitespace (obfuscation)", unusual_white_space, 45, RF::ShellInjection, on("\v\f") | kNonAscii},
-    {"control_characters", "Control characters in command", control_byte, 45, RF::ShellInjection, kControlBytes},
-    {"carriage_return", "Carriage return (misparsing risk)", contains_any<"\r">, 40, RF::ShellInjection, on("\r")},
-    {"ansi_c_quoting", "ANSI-C quoting (can encode arbitrary bytes)", contains_any<"$'", "$\"">, 35, RF::ObfuscatedCommand, on("$")},
-    {"escaped_semicolon", "Escaped semicolon", contains_any<"\\;">, 25, RF::ShellInjection, on(";")},
-    {"escaped_pipe", "Escaped pipe", contains_any<"\\|">, 25, RF::ShellInjection, on("\\")},
-    {"escaped_ampersand", "Escaped ampersand", contains_any<"\\&">, 25, RF::ShellInjection, on("&")},
-    {"brace_expansion", "Brace expansion", brace_list, 20, RF::ShellInjection, on(",")},
-    {"proc_environ_access", "Process environment access", proc_environ, 50, RF::SecretsExposure, on("v")},
-    {"dev_tcp_udp", "Bash /dev/tcp or /dev/udp network access", contains_any<"/dev/tcp/", "/dev/udp/">, 55, RF::NetworkExfiltration, on("v")},
-    {"base64_pipe", "Base64 encoding in pipeline (potential obfuscation)", base64_in_pipeline, 30, RF::ObfuscatedCommand, on("6")},
-    {"eval_usage", "eval/source command usage", eval_or_source, 50, RF::CommandExecution, on("vu")},
-    {"dot_sourcing", "Dot-sourcing a script (. /path)", starts_or_follows_space<". /">, 50, RF::CommandExecution, on(".")},
-    {"hex_escape_sequences", "Hex/unicode escape sequences (obfuscation)", contains_any<"\\x", "\\u">, 35, RF::ObfuscatedCommand, on("\\")},
-    {"ld_preload", "LD_PRELOAD/LD_LIBRARY_PATH injection", contains_any<"LD_PRELOAD", "LD_LIBRARY_PATH">, 55, RF::PathInjection, on("L")},
-    {"path_injection", "PATH environment variable override", path_override, 50, RF::PathInjection, on("H")},
-    {"history_manipulation", "Shell history manipulation", contains_any<"HISTFILE", ".bash_history", "HISTSIZE=0">, 40, RF::ShellInjection, on("H_")},
-    {"null_byte", "Null byte injection", nul_byte, 50, RF::ShellInjection, kNul},
-    {"pipe_to_shell", "Output piped to shell or interpreter execution", pipe_to_shell, 55, RF::PipeToExecution, on("|")},
+    {"command_substitution_dollar", "$() command substitution", any_of<"$(">, 40, RF::CommandSubstitution},
+    {"command_substitution_backtick", "Backtick command substitution", any_of<"`">, 40, RF::CommandSubstitution},
+    {"process_substitution_in", "<() process substitution", any_of<"<(">, 45, RF::ProcessSubstitution},
+    {"process_substitution_out", ">() process substitution", any_of<">(">, 45, RF::ProcessSubstitution},
+    {"parameter_expansion", "${} parameter expansion", any_of<"${">, 35, RF::ShellInjection},
+    {"ifs_injection", "IFS variable manipulation", any_of<"$IFS", "${IFS">, 50, RF::ShellInjection},
+    {"arithmetic_expansion", "Arithmetic expansion", any_of<"$((">, 30, RF::ShellInjection},
+    {"unicode_whitespace", "Non-ASCII whitespace (obfuscation)", PatternTest{unusual_white_space, kUnusualWhiteSpace}, 45, RF::ShellInjection},
+    {"control_characters", "Control characters in command", PatternTest{control_byte, kControlBytes}, 45, RF::ShellInjection},
+    {"carriage_return", "Carriage return (misparsing risk)", any_of<"\r">, 40, RF::ShellInjection},
+    {"ansi_c_quoting", "ANSI-C quoting (can encode arbitrary bytes)", any_of<"$'", "$\"">, 35, RF::ObfuscatedCommand},
+    {"escaped_semicolon", "Escaped semicolon", any_of<"\\;">, 25, RF::ShellInjection},
+    {"escaped_pipe", "Escaped pipe", any_of<"\\|">, 25, RF::ShellInjection},
+    {"escaped_ampersand", "Escaped ampersand", any_of<"\\&">, 25, RF::ShellInjection},
+    {"brace_expansion", "Brace expansion", needs_all_of<brace_list, "{", ",", "}">, 20, RF::ShellInjection},
+    {"proc_environ_access", "Process environment access", needs_one_of<proc_environ, "/environ">, 50, RF::SecretsExposure},
+    {"dev_tcp_udp", "Bash /dev/tcp or /dev/udp network access", any_of<"/dev/tcp/", "/dev/udp/">, 55, RF::NetworkExfiltration},
+    {"base64_pipe", "Base64 encoding in pipeline (potential obfuscation)", needs_one_of<base64_in_pipeline, "base64", "b64">, 30, RF::ObfuscatedCommand},
+    {"eval_usage", "eval/source command usage", needs_one_of<eval_or_source, "eval ", "source ">, 50, RF::CommandExecution},
+    {"dot_sourcing", "Dot-sourcing a script (. /path)", command_word<". /">, 50, RF::CommandExecution},
+    {"hex_escape_sequences", "Hex/unicode escape sequences (obfuscation)", any_of<"\\x", "\\u">, 35, RF::ObfuscatedCommand},
+    {"ld_preload", "LD_PRELOAD/LD_LIBRARY_PATH injection", any_of<"LD_PRELOAD", "LD_LIBRARY_PATH">, 55, RF::PathInjection},
+    {"path_injection", "PATH environment variable override", needs_one_of<path_override, "PATH=">, 50, RF::PathInjection},
+    {"history_manipulation", "Shell history manipulation", any_of<"HISTFILE", ".bash_history", "HISTSIZE=0">, 40, RF::ShellInjection},
+    {"null_byte", "Null byte injection", any_of<"\0">, 50, RF::ShellInjection},
+    {"pipe_to_shell", "Output piped to shell or interpreter execution", needs_one_of<pipe_to_shell, "|">, 55, RF::PipeToExecution},
 }};
 
 }  // namespace

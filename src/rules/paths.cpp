@@ -70,10 +70,15 @@ static_assert(std::size(kSensitivePaths) == 51);
 
 // Rank for choosing among matching rules, indexed by Sensitivity. Secrets
 // outrank system files, which outrank configuration.
-constexpr std::array<int, 5> kRank = {/*normal*/ 0, /*config*/ 10, /*system*/ 20,
-                                      /*secrets*/ 25, /*protected*/ 25};
+constexpr auto kRank = by_enum<Sensitivity, int>({
+    {Sensitivity::Normal, 0},
+    {Sensitivity::Config, 10},
+    {Sensitivity::System, 20},
+    {Sensitivity::Secrets, 25},
+    {Sensitivity::Protected, 25},
+});
 
-int rank(Sensitivity s) { return kRank[static_cast<std::size_t>(s)]; }
+int rank(Sensitivity s) { return kRank[ordinal(s)]; }
 
 // No wildcards: the subject is the pattern, or ends in "/" + pattern.
 bool literal_matches(std::string_view subject, std::string_view pattern) {

@@ -9,33 +9,44 @@
 namespace corvane::rules {
 
 // The reason's opening, by the segment's primary intent.
-inline constexpr std::array<std::string_view, 12> kIntentPhrase = {
-    "File read", "File write", "File deletion", "Code execution", "Network operation",
-    "Process control", "Privilege operation", "Package installation", "Git mutation",
-    "Environment modification", "Search operation", "Information command"};
+inline constexpr auto kIntentPhrase = by_enum<Intent, std::string_view>({
+    {Intent::Read, "File read"},
+    {Intent::Write, "File write"},
+    {Intent::Delete, "File deletion"},
+    {Intent::Execute, "Code execution"},
+    {Intent::Network, "Network operation"},
+    {Intent::ProcessControl, "Process control"},
+    {Intent::Privilege, "Privilege operation"},
+    {Intent::PackageInstall, "Package installation"},
+    {Intent::GitMutation, "Git mutation"},
+    {Intent::EnvModify, "Environment modification"},
+    {Intent::Search, "Search operation"},
+    {Intent::Info, "Information command"},
+});
 
 // Reason phrases by risk factor; empty for factors that never show in reasons.
-inline constexpr std::array<std::string_view, kRiskFactorCount> kRiskFactorPhrase = {
-    /*recursive_delete*/ "recursive deletion",
-    /*force_flag*/ "force flag",
-    /*broad_scope*/ "broad scope",
-    /*secrets_exposure*/ "",
-    /*network_exfiltration*/ "potential data exfiltration",
-    /*pipe_to_execution*/ "output piped to execution",
-    /*command_substitution*/ "",
-    /*process_substitution*/ "",
-    /*untrusted_execution*/ "execution of untrusted content",
-    /*privilege_escalation*/ "privilege escalation",
-    /*path_injection*/ "",
-    /*git_history_destruction*/ "git history destruction",
-    /*escapes_project_boundary*/ "escapes project boundary",
-    /*shell_injection*/ "shell injection pattern",
-    /*zsh_module_loading*/ "zsh module loading",
-    /*zsh_glob_execution*/ "",
-    /*obfuscated_command*/ "obfuscated command",
-    /*obfuscated_exfiltration*/ "",
-    /*command_execution*/ "",
-    /*write*/ "",
-    /*nesting_limit*/ ""};  // the driver names it with the nested commands
+inline constexpr auto kRiskFactorPhrase = by_enum<RiskFactor, std::string_view>({
+    {RiskFactor::RecursiveDelete, "recursive deletion"},
+    {RiskFactor::ForceFlag, "force flag"},
+    {RiskFactor::BroadScope, "broad scope"},
+    {RiskFactor::SecretsExposure, ""},
+    {RiskFactor::NetworkExfiltration, "potential data exfiltration"},
+    {RiskFactor::PipeToExecution, "output piped to execution"},
+    {RiskFactor::CommandSubstitution, ""},
+    {RiskFactor::ProcessSubstitution, ""},
+    {RiskFactor::UntrustedExecution, "execution of untrusted content"},
+    {RiskFactor::PrivilegeEscalation, "privilege escalation"},
+    {RiskFactor::PathInjection, ""},
+    {RiskFactor::GitHistoryDestruction, "git history destruction"},
+    {RiskFactor::EscapesProjectBoundary, "escapes project boundary"},
+    {RiskFactor::ShellInjection, "shell injection pattern"},
+    {RiskFactor::ZshModuleLoading, "zsh module loading"},
+    {RiskFactor::ZshGlobExecution, ""},
+    {RiskFactor::ObfuscatedCommand, "obfuscated command"},
+    {RiskFactor::ObfuscatedExfiltration, ""},
+    {RiskFactor::CommandExecution, ""},
+    {RiskFactor::Write, ""},
+    {RiskFactor::NestingLimit, ""},  // the driver names it with the nested commands
+});
 
 }  // namespace corvane::rules

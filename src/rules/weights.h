@@ -4,19 +4,44 @@
 
 #include <array>
 
+#include "types.h"
+
 namespace corvane::rules {
 
-// Indexed by the enumerations' declaration order.
-inline constexpr std::array<int, 12> kIntentWeight = {
-    /*read*/ 10, /*write*/ 30, /*delete*/ 45, /*execute*/ 50, /*network*/ 40,
-    /*process_control*/ 40, /*privilege*/ 55, /*package_install*/ 35,
-    /*git_mutation*/ 35, /*env_modify*/ 40, /*search*/ 5, /*info*/ 0};
-inline constexpr std::array<int, 7> kScopeWeight = {
-    /*none*/ 0, /*single_file*/ 0, /*directory*/ 5, /*directory_recursive*/ 15,
-    /*system*/ 25, /*home*/ 30, /*root*/ 40};
-inline constexpr std::array<int, 5> kSensitivityWeight = {
-    /*normal*/ 0, /*config*/ 10, /*system*/ 20, /*secrets*/ 25, /*protected*/ 25};
-inline constexpr std::array<int, 3> kReversibilityModifier = {
-    /*reversible*/ -10, /*hard_to_reverse*/ 5, /*irreversible*/ 15};
+inline constexpr auto kIntentWeight = by_enum<Intent, int>({
+    {Intent::Read, 10},
+    {Intent::Write, 30},
+    {Intent::Delete, 45},
+    {Intent::Execute, 50},
+    {Intent::Network, 40},
+    {Intent::ProcessControl, 40},
+    {Intent::Privilege, 55},
+    {Intent::PackageInstall, 35},
+    {Intent::GitMutation, 35},
+    {Intent::EnvModify, 40},
+    {Intent::Search, 5},
+    {Intent::Info, 0},
+});
+inline constexpr auto kScopeWeight = by_enum<TargetScope, int>({
+    {TargetScope::None, 0},
+    {TargetScope::SingleFile, 0},
+    {TargetScope::Directory, 5},
+    {TargetScope::DirectoryRecursive, 15},
+    {TargetScope::System, 25},
+    {TargetScope::Home, 30},
+    {TargetScope::Root, 40},
+});
+inline constexpr auto kSensitivityWeight = by_enum<Sensitivity, int>({
+    {Sensitivity::Normal, 0},
+    {Sensitivity::Config, 10},
+    {Sensitivity::System, 20},
+    {Sensitivity::Secrets, 25},
+    {Sensitivity::Protected, 25},
+});
+inline constexpr auto kReversibilityModifier = by_enum<Reversibility, int>({
+    {Reversibility::Reversible, -10},
+    {Reversibility::HardToReverse, 5},
+    {Reversibility::Irreversible, 15},
+});
 
 }  // namespace corvane::rules
