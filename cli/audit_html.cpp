@@ -22,14 +22,18 @@ struct Colour {
   std::string_view name, value;
 };
 // clang-format off
-constexpr std::array<Colour, 4> kLevelColours{{
+constexpr std::array<Colour, kEnumSize<RiskLevel>> kLevelColours{{
   {"safe",     "#3b8e5a"},
   {"caution",  "#d9a520"},
   {"danger",   "#e0702a"},
   {"critical", "#c0262d"},
 }};
 // clang-format on
-constexpr std::array<std::string_view, 3> kDecisionColours{"#3b8e5a", "#d9a520", "#c0262d"};
+constexpr auto kDecisionColours = by_enum<QuickDecision, std::string_view>({
+    {QuickDecision::Safe, "#3b8e5a"},
+    {QuickDecision::Risky, "#d9a520"},
+    {QuickDecision::Blocked, "#c0262d"},
+});
 constexpr std::string_view kBarColour = "#4a6fa5";
 
 std::string escape(std::string_view s) {

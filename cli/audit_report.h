@@ -54,8 +54,8 @@ class Report {
  private:
   RiskLevel min_level_;
   std::uint64_t total_ = 0, listed_ = 0, listed_timed_ = 0;
-  std::array<std::uint64_t, 4> levels_{};
-  std::array<std::uint64_t, 3> decisions_{};
+  std::array<std::uint64_t, kEnumSize<RiskLevel>> levels_{};
+  std::array<std::uint64_t, kEnumSize<QuickDecision>> decisions_{};
   std::array<std::uint64_t, kRiskFactorCount> factors_{};
   struct Technique {
     std::string name, tactic;

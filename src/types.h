@@ -8,6 +8,8 @@
 
 namespace corvane {
 
+inline constexpr std::size_t kRiskFactorCount = kEnumSize<RiskFactor>;
+
 // The shell a step should assume: bash unless a context says zsh.
 inline ShellKind shell_of(const ClassifyContext* ctx) noexcept {
   return ctx != nullptr ? ctx->shell : ShellKind::Bash;
