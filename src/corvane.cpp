@@ -144,15 +144,17 @@ AnalysisResult classify_line(std::string_view command, const ClassifyContext* ct
                              const CompiledRules* rules, Nesting& nesting);
 
 // Classifies each command line nested in a segment as a line of its own.
-// One that scores higher than the segment raises it to that score and adds
-// its risk factors, techniques and reason: running a command is at least as
-// risky as the command. A line that does not score higher leaves the
-// segment exactly as it was. Past the depth or size limit a line is not
+// Its risk factors and techniques join the segment's; one that scores higher
+// than the segment also raises it to that score and names itself in the
+// reason: running a command is at least as risky as the command. Past the depth or size limit a line is not
 // classified; the segment is then held at a floor and says why.
 void look_inside(std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>& effects, std::size_t i,
                  NestedFindings& found, const std::vector<std::string>& lines, const ClassifyContext* ctx,
                  const CompiledRules* rules, Nesting& nesting) {
   CommandAnalysis& seg = cmds[i].analysis;
+  // The reason keeps the segment's own words; what the nested lines add to
+  // it follows as "; runs ...".
+  if (!found.own_reason) found.own_reason = own_reason(cmds, effects, i);
   bool limit = false;
   for (const std::string& line : lines) {
     if (nesting.depth >= nested::kMaxDepth || line.size() > nesting.budget) {
@@ -164,16 +166,16 @@ void look_inside(std::vector<SimpleCommand>& cmds, const std::vector<RuleEffect>
     const AnalysisResult inner = classify_line(line, ctx, rules, nesting);
     --nesting.depth;
     if (has_factor(inner.risk_factors, RiskFactor::NestingLimit)) limit = true;
-    if (inner.score <= seg.score) continue;
-    if (!found.own_reason) found.own_reason = own_reason(cmds, effects, i);
-    seg.score = inner.score;
+    // What the nested line does is part of what the segment does, whatever
+    // the scores: `find ~ -exec sudo chown ...` escalates privileges.
     for (RiskFactor f : inner.risk_factors)
-      if (!has_factor(seg.risk_factors, f)) seg.risk_factors.push_back(f);
+      if (f != RiskFactor::NestingLimit && !has_factor(seg.risk_factors, f)) seg.risk_factors.push_back(f);
     for (const MitreMapping& m : inner.mitre_mappings) add_mapping(found.techniques, m);
+    if (inner.score <= seg.score) continue;
+    seg.score = inner.score;
     found.reason += "; runs \"" + shown_command(line) + "\": " + inner.reason;
   }
   if (limit) {
-    if (!found.own_reason) found.own_reason = own_reason(cmds, effects, i);
     found.reason += "; nested commands beyond the inspection limit";
     seg.score = std::max(seg.score, kNestingLimitFloor);
     if (!has_factor(seg.risk_factors, RiskFactor::NestingLimit)) seg.risk_factors.push_back(RiskFactor::NestingLimit);

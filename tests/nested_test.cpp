@@ -92,6 +92,7 @@ constexpr Twin kTwins[] = {
     {"awk 'BEGIN{system(\"rm -rf /\")}'", "rm -rf /"},
     {"awk '{ print | \"sh\" }' cmds.txt", "sh"},
     {"gawk -F: 'BEGIN { while ((\"rm -rf ~\" | getline l) > 0) print l }'", "rm -rf ~"},
+    {"find ~ ! -user u -exec sudo chown u {} \\;", "sudo chown u {}"},
     {"sed -n '1e rm -rf /' notes.txt", "rm -rf /"},
     {"sed 's/.*/rm -rf ~/e' notes.txt", "rm -rf ~"},
     {"sed -ne 'w /etc/cron.d/x' notes.txt", "tee /etc/cron.d/x"},
@@ -110,10 +111,8 @@ TEST(Nested, OuterIsAtLeastTheCommandItRuns) {
       const AnalysisResult inner = run(t.inner, ctx);
       EXPECT_GE(outer.score, inner.score) << t.outer << " runs " << t.inner;
       EXPECT_GE(outer.quick_decision, inner.quick_decision) << t.outer;
-      // Where the nested command raised the verdict, its factors and
-      // techniques joined; where the outer was already as severe, the line
-      // is left exactly as it was.
-      if (outer.reason.find("; runs \"") == std::string::npos) continue;
+      // The nested command's factors and techniques join the outer line,
+      // whether or not it raised the score.
       for (RiskFactor f : inner.risk_factors) EXPECT_TRUE(has_factor(outer, f)) << t.outer << ": " << to_string(f);
       for (const MitreMapping& m : inner.mitre_mappings)
         EXPECT_NE(std::find(outer.mitre_mappings.begin(), outer.mitre_mappings.end(), m), outer.mitre_mappings.end())
