@@ -199,6 +199,11 @@ CompiledRules::CompiledRules(const RuleSet& set, const ClassifyContext* ctx) {
       std::optional<std::vector<std::string>> words = patterns::split_words(text);
       return words ? std::move(*words) : std::vector<std::string>{};
     };
+    // Each call compiles every rule once (a pack holds hundreds): no regrowth.
+    layer.allow.reserve(trusted ? config.allow.size() : 0);
+    layer.block.reserve(config.block.size());
+    layer.commands.reserve(config.commands.size());
+    layer.paths.reserve(config.paths.size());
     // Only the user's file may allow.
     if (trusted)
       for (std::size_t i = 0; i < config.allow.size(); ++i) layer.allow.push_back({split(config.allow[i].pattern), i});

@@ -129,6 +129,7 @@ bool prefix_match(std::span<const P> pattern, std::span<const S> subject, bool a
 
 std::optional<std::vector<std::string>> split_words(std::string_view text, std::string* error) {
   std::vector<std::string> words;
+  words.reserve(4);  // most patterns are one to four words: one allocation
   std::string word;
   bool in_word = false;
   auto fail = [&](const char* why) -> std::optional<std::vector<std::string>> {
