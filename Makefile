@@ -48,10 +48,11 @@ FUZZ_FLAGS = -max_len=8192 -timeout=20 -rss_limit_mb=4096 -print_final_stats=1
 fuzz: bootstrap
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_PYTHON=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target classify_fuzz rules_fuzz
-	mkdir -p fuzz/corpus-classify fuzz/corpus-rules
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target classify_fuzz rules_fuzz audit_fuzz
+	mkdir -p fuzz/corpus-classify fuzz/corpus-rules fuzz/corpus-audit
 	$(FUZZ_BUILD)/fuzz/classify_fuzz $(FUZZ_FLAGS) -dict=fuzz/classify.dict -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-classify fuzz/seeds/classify
 	$(FUZZ_BUILD)/fuzz/rules_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-rules fuzz/seeds/rules
+	$(FUZZ_BUILD)/fuzz/audit_fuzz $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-audit fuzz/seeds/audit
 
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=20

@@ -134,6 +134,8 @@ class SourceReader {
   // `path` "-" is standard input. A file that cannot be opened gives a
   // reader whose stats carry the error and which yields nothing.
   SourceReader(std::string path, std::string name, Format forced, std::uint32_t index);
+  // Reads an open stream, which stays the caller's.
+  SourceReader(std::FILE* file, std::string name, Format forced, std::uint32_t index);
   ~SourceReader();
   SourceReader(const SourceReader&) = delete;
   SourceReader& operator=(const SourceReader&) = delete;
@@ -150,6 +152,7 @@ class SourceReader {
   bool read_zsh(Entry& out);
   bool read_fish(Entry& out);
   bool read_json(Entry& out);
+  void start(const std::string& path, Format forced);
   void parse_json_line(std::string_view line, bool last);
   Entry make_entry(std::string command, std::uint64_t line);
 

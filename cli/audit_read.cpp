@@ -327,6 +327,16 @@ SourceReader::SourceReader(std::string path, std::string name, Format forced, st
     file_ = std::fopen(path.c_str(), "rb");
     owns_file_ = file_ != nullptr;
   }
+  start(path, forced);
+}
+
+SourceReader::SourceReader(std::FILE* file, std::string name, Format forced, std::uint32_t index)
+    : file_(file), index_(index) {
+  stats_.name = std::move(name);
+  start(stats_.name, forced);
+}
+
+void SourceReader::start(const std::string& path, Format forced) {
   if (file_ == nullptr) {
     stats_.error = std::strerror(errno);
     stats_.note(Problem::Unreadable, 0);
@@ -554,7 +564,7 @@ void SourceReader::parse_json_line(std::string_view line, bool last) {
     stats_.note(last && j.is_discarded() ? Problem::TruncatedLine : Problem::CorruptLine, line_no_);
     return;
   }
-  const auto time_of = [&](const Json& o, const char* key) { return parse_iso_time(string_member(o, key)); };
+  const auto time_of = [&](const Json& o, const char* key) { return plausible_time(parse_iso_time(string_member(o, key))); };
   switch (stats_.format) {
     case Format::HookLog: {
       const Json* cmd = member(j, "command");

@@ -26,8 +26,10 @@ std::string day_text(std::int64_t day) { return iso_time(day * 86400).substr(0, 
 
 // "2026-12-10 10:30 UTC"
 std::string minute_text(std::int64_t t) {
-  std::string s = iso_time(t);
-  return s.substr(0, 10) + " " + s.substr(11, 5) + " UTC";
+  std::string s = iso_time(t);  // 2026-12-10T10:30:00Z
+  s[10] = ' ';
+  s.resize(16);
+  return s.append(" UTC");
 }
 
 std::size_t level_slot(RiskLevel level) noexcept { return static_cast<std::size_t>(level) - 1; }
@@ -181,10 +183,11 @@ std::string Report::terminal(std::span<const SourceStats> sources, bool colour) 
   for (const Kept* k : top) {
     AnalysisResult shown = k->result;
     shown.command = shortened(k->result.command, kCommandWidth);
-    out += "\n" + render_verdict_line(shown, colour);
+    out.push_back('\n');
+    out += render_verdict_line(shown, colour);
     std::string where = printable(sources[k->entry.source].name) + ":" + std::to_string(k->entry.line);
-    if (k->entry.time) where += ", " + minute_text(*k->entry.time);
-    if (!k->entry.session.empty()) where += ", session " + printable(k->entry.session);
+    if (k->entry.time) where.append(", ").append(minute_text(*k->entry.time));
+    if (!k->entry.session.empty()) where.append(", session ").append(printable(k->entry.session));
     if (k->count > 1) where += " (seen " + with_commas(k->count) + " times)";
     out += render_labelled_line("where", where, colour);
     out += render_labelled_line("reason", printable(k->result.reason), colour);

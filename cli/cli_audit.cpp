@@ -2,7 +2,6 @@
 // batches on a pool of threads (results are taken back in the order they
 // were read), and sums it up as it goes, so that memory stays flat however
 // long the history.
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,8 +171,9 @@ class Progress {
 };
 
 std::string home_dir() {
+  // $HOME only: the program is linked statically, where the password
+  // database cannot be asked.
   if (const char* h = std::getenv("HOME"); h != nullptr && *h != '\0') return h;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
   return {};
 }
 
