@@ -214,7 +214,9 @@ std::string Report::html(std::span<const SourceStats> sources, bool secrets_mask
                      "<title>corvane audit</title><style>";
   page.append(kStyle).append("</style></head><body>\n");
   page += "<h1>corvane audit</h1><p class=\"note\">" + with_commas(total_) + " commands from " +
-          with_commas(sources.size()) + (sources.size() == 1 ? " source" : " sources") + ". " +
+          with_commas(sources.size()) + (sources.size() == 1 ? " source" : " sources") +
+          (selection_.empty() ? std::string() : " (" + escape(printable(selection_)) + "; " + with_commas(skipped_) + " others left out)") +
+          ". " +
           (secrets_masked ? "Tokens, passwords and keys are masked as ****."
                           : "Secrets are shown as they are (--show-secrets).") +
           "</p>\n";

@@ -117,7 +117,9 @@ void Report::add(Entry&& entry, AnalysisResult&& result) {
 
 std::string Report::terminal(std::span<const SourceStats> sources, bool colour) const {
   std::string out = "corvane audit: " + plural(total_, "command", "commands") + " from " +
-                    plural(sources.size(), "source", "sources") + "\n\nsources\n";
+                    plural(sources.size(), "source", "sources");
+  if (!selection_.empty()) out += " (" + selection_ + "; " + with_commas(skipped_) + " others left out)";
+  out += "\n\nsources\n";
   // A directory of transcripts can be thousands of files: the summary names
   // the ones with problems and then the largest, in their reading order.
   std::vector<std::size_t> order(sources.size());

@@ -48,6 +48,12 @@ class Report {
     return level >= min_level_ && level != RiskLevel::Safe;
   }
 
+  // What --since, --until, --session and --under left out, for the header.
+  void set_selection(std::string description, std::uint64_t skipped) {
+    selection_ = std::move(description);
+    skipped_ = skipped;
+  }
+
   std::string terminal(std::span<const SourceStats> sources, bool colour) const;
   std::string html(std::span<const SourceStats> sources, bool secrets_masked) const;
 
@@ -71,6 +77,8 @@ class Report {
   std::vector<Kept> top_;
   std::vector<Kept> rows_;  // a heap, the least risky on top
   std::uint64_t seq_ = 0;
+  std::string selection_;
+  std::uint64_t skipped_ = 0;
 };
 
 // "12,345"

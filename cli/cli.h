@@ -68,6 +68,7 @@ struct Options {
   // audit
   std::optional<std::string> audit_format;
   std::optional<std::string> min_level;
+  std::optional<std::string> since, until, session, under;
   std::optional<std::string> html;
   std::optional<std::string> jobs;
   bool quiet = false;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <tuple>
 
 #include "audit.h"
 #include "audit_report.h"
@@ -88,7 +89,34 @@ struct AuditSettings {
   bool quiet = false;
   std::optional<std::string> html;
   std::size_t jobs = 0;  // 0: one per core
+  // Which commands are audited at all; unset: every one.
+  std::optional<std::int64_t> since, until;  // seconds, until exclusive
+  std::optional<std::string> session, under;
+
+  bool selects() const noexcept { return since || until || session || under; }
+  bool selected(const Entry& e) const {
+    if ((since || until) && !e.time) return false;
+    if (since && *e.time < *since) return false;
+    if (until && *e.time >= *until) return false;
+    if (session && e.session != *session) return false;
+    if (under) {
+      const std::string_view cwd = e.cwd;
+      if (!cwd.starts_with(*under)) return false;
+      if (cwd.size() > under->size() && cwd[under->size()] != '/' && !under->ends_with('/')) return false;
+    }
+    return true;
+  }
 };
+
+// "2026-12-01" (the day's start, or with `end` the next day's) or an ISO time.
+std::optional<std::int64_t> parse_when(std::string_view text, bool end) {
+  if (text.size() == 10) {
+    const auto day = parse_iso_time(std::string(text) + "T00:00:00Z");
+    if (day && end) return *day + 86400;
+    return day;
+  }
+  return parse_iso_time(text);
+}
 
 // A batch of commands and, once classified, their verdicts and JSON lines.
 struct Batch {
@@ -268,6 +296,21 @@ bool parse_settings(const Options& options, AuditSettings& s, std::string& error
     }
     s.jobs = std::stoul(j);
   }
+  for (auto [value, slot, end] : {std::tuple{&options.since, &s.since, false}, std::tuple{&options.until, &s.until, true}}) {
+    if (!*value) continue;
+    *slot = parse_when(**value, end);
+    if (!*slot) {
+      error = "option --" + std::string(end ? "until" : "since") + " takes a date (2026-12-01) or a time (2026-12-01T09:00:00Z), not '" +
+              printable(**value) + "'";
+      return false;
+    }
+  }
+  s.session = options.session;
+  if (options.under) {
+    std::string dir = *options.under;
+    while (dir.size() > 1 && dir.ends_with('/')) dir.pop_back();
+    s.under = dir;
+  }
   s.json = options.json;
   s.show_secrets = options.show_secrets;
   s.quiet = options.quiet;
@@ -342,7 +385,7 @@ int run_audit(std::span<const std::string_view> args) {
   const Classifier classify{rules, settings, names, json_from};
   Report summary(settings.min_level);
   Progress progress(!settings.quiet && ::isatty(STDERR_FILENO) == 1);
-  std::uint64_t done = 0;
+  std::uint64_t done = 0, skipped = 0;
   bool output_failed = false;
   std::optional<Fault> fault;
 
@@ -384,6 +427,10 @@ int run_audit(std::span<const std::string_view> args) {
       Batch batch;
       Entry entry;
       while (!fault && !output_failed && reader.next(entry)) {
+        if (settings.selects() && !settings.selected(entry)) {
+          ++skipped;
+          continue;
+        }
         batch.entries.push_back(std::move(entry));
         entry = Entry{};
         if (batch.entries.size() == kBatchSize) {
@@ -403,6 +450,15 @@ int run_audit(std::span<const std::string_view> args) {
     }
   }
   progress.clear();
+  if (settings.selects()) {
+    std::string what;
+    const auto add = [&](std::string_view part) { what.append(what.empty() ? "" : ", ").append(part); };
+    if (options.since) add("since " + *options.since);
+    if (options.until) add("until " + *options.until);
+    if (settings.session) add("session " + *settings.session);
+    if (settings.under) add("under " + *settings.under);
+    summary.set_selection(printable(what), skipped);
+  }
   if (fault) {
     report(fault->message, kSub);
     return kExitSoftware;

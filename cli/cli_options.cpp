@@ -11,7 +11,7 @@ namespace {
 enum class OptionKind : unsigned char {
   Json, Stdin, Help, EndOfOptions, Cwd, ProjectRoot, Home, Protect, Shell,
   Agent, Risky, AllowSafe, FailOpen, Log, LogRedact, AskAt, FreshLine, Force,
-  Format, MinLevel, Html, Quiet, ShowSecrets, Jobs,
+  Format, MinLevel, Html, Quiet, ShowSecrets, Jobs, Since, Until, Session, Under,
 };
 
 // Which subcommands accept an option, one bit per Subcommand.
@@ -41,7 +41,7 @@ struct OptionRow {
 
 // Every option of every subcommand: parsing and the help text both read it.
 // clang-format off
-constexpr std::array<OptionRow, 27> kOptionTable{{
+constexpr std::array<OptionRow, 31> kOptionTable{{
   {"--json",         OptionKind::Json,         "",              kCheck | kAudit,  OptionGroup::Own,     "one JSON line per command instead of the summary"},
   {"--stdin",        OptionKind::Stdin,        "",              kCheck,           OptionGroup::Own,     "read one command per line from standard input as one\nbatch; blank lines are skipped, CRLF ends a line too"},
   {"--agent",        OptionKind::Agent,        "NAME",          kHook,            OptionGroup::Own,     "answer as this agent: claude, codex, gemini, copilot,\ncursor, windsurf, cline, factory or amp (default: told\nfrom the payload's shape)"},
@@ -56,6 +56,10 @@ constexpr std::array<OptionRow, 27> kOptionTable{{
   {"--fresh-line",   OptionKind::FreshLine,    "",              kGuard,           OptionGroup::Own,     "start a new line before the first note or question"},
   {"--format",       OptionKind::Format,       "FORMAT",        kAudit,           OptionGroup::Own,     "read every FILE as bash, zsh, fish, claude, codex,\nhook-log or plain (default auto: told by content)"},
   {"--min-level",    OptionKind::MinLevel,     "LEVEL",         kAudit,           OptionGroup::Own,     "list only commands of this level and up: safe, caution,\ndanger or critical (counts still cover every command)"},
+  {"--since",        OptionKind::Since,        "WHEN",          kAudit,           OptionGroup::Own,     "audit only commands from WHEN on (2026-12-01 or\n2026-12-01T09:00:00Z, UTC); undated ones are left out"},
+  {"--until",        OptionKind::Until,        "WHEN",          kAudit,           OptionGroup::Own,     "audit only commands up to WHEN (a date: to its end)"},
+  {"--session",      OptionKind::Session,      "ID",            kAudit,           OptionGroup::Own,     "audit only the commands of this agent session"},
+  {"--under",        OptionKind::Under,        "DIR",           kAudit,           OptionGroup::Own,     "audit only commands that ran in DIR or below it"},
   {"--html",         OptionKind::Html,         "FILE",          kAudit,           OptionGroup::Own,     "also write the report as one self-contained HTML page"},
   {"--show-secrets", OptionKind::ShowSecrets,  "",              kAudit,           OptionGroup::Own,     "show tokens, passwords and keys as they are (default:\nmasked as ****)"},
   {"--jobs",         OptionKind::Jobs,         "N",             kAudit,           OptionGroup::Own,     "classify on N threads (default: one per core)"},
@@ -296,6 +300,10 @@ bool apply(const OptionRow& row, std::string_view value, Subcommand sub, Options
     case OptionKind::FreshLine: out.fresh_line = true; break;
     case OptionKind::Format: out.audit_format = std::string(value); break;
     case OptionKind::MinLevel: out.min_level = std::string(value); break;
+    case OptionKind::Since: out.since = std::string(value); break;
+    case OptionKind::Until: out.until = std::string(value); break;
+    case OptionKind::Session: out.session = std::string(value); break;
+    case OptionKind::Under: out.under = std::string(value); break;
     case OptionKind::Html: out.html = std::string(value); break;
     case OptionKind::Jobs: out.jobs = std::string(value); break;
     case OptionKind::Quiet: out.quiet = true; break;

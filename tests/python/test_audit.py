@@ -379,3 +379,23 @@ def test_threads_give_the_single_thread_results_in_order(tmp_path):
     summary_single = run("--jobs", "1", CORPUS).stdout
     assert run("--jobs", "3", CORPUS).stdout == summary_single
     assert run("--jobs", "0", CORPUS).returncode == 64
+
+
+def test_since_until_session_and_under_select_what_is_audited():
+    sources = [FIXTURES / "claude.jsonl", FIXTURES / "codex.jsonl", FIXTURES / "bash-stamped.txt",
+               FIXTURES / "plain.txt"]
+    cases = [
+        (["--since", "2026-12-02"], [("claude.jsonl", 7), ("codex.jsonl", 3), ("codex.jsonl", 6)]),
+        (["--since", "2026-12-01T09:01:00Z", "--until", "2026-12-02T10:00:20+00:00"],
+         [("claude.jsonl", 5), ("claude.jsonl", 5), ("codex.jsonl", 3)]),  # sess-2's 14:00+02:00 is 12:00Z
+        (["--until", "2023-11-14"], [("bash-stamped.txt", 2), ("bash-stamped.txt", 4), ("bash-stamped.txt", 8)]),
+        (["--session", "sess-2"], [("claude.jsonl", 7)]),
+        (["--under", "/home/u/app/"], [("claude.jsonl", 3), ("claude.jsonl", 5), ("claude.jsonl", 5)]),
+        (["--under", "/home/u/ap"], []),  # a directory, not a prefix of names
+    ]
+    for options, want in cases:
+        got, _ = records(*options, *sources)
+        assert [(Path(r["source"]).name, r["line"]) for r in got] == want, options
+    out = run("--session", "sess-2", *sources).stdout.decode()
+    assert out.startswith("corvane audit: 1 command from 4 sources (session sess-2; 12 others left out)\n")
+    assert run("--since", "last week", *sources).returncode == 64
