@@ -92,6 +92,15 @@ std::optional<Subcommand> find_subcommand(std::string_view name) noexcept;
 bool is_agent_name(std::string_view name) noexcept;
 std::string_view agent_names() noexcept;  // "claude, codex, ..."
 
+// Reports a usage error of a subcommand on standard error, with a pointer to
+// its help, and returns the usage exit status.
+int usage_error(Subcommand sub, std::string_view message);
+
+// The start every subcommand shares: parses `args` into `options` and
+// answers a usage error or --help itself. Returns the exit status when that
+// already finished the subcommand, nothing when it should go on.
+std::optional<int> parse_or_answer(Subcommand sub, std::span<const std::string_view> args, Options& options);
+
 // Parses `args` (the words after the subcommand). Returns false and sets
 // `error` to a one-line message on a usage error.
 bool parse_options(Subcommand sub, std::span<const std::string_view> args, Options& out,

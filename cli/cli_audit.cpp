@@ -336,17 +336,10 @@ bool write_file(const std::string& path, std::string_view text, std::string& err
 
 int run_audit(std::span<const std::string_view> args) {
   Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Audit, args, options, error)) {
-    report(error + " (try 'corvane audit --help')", kSub);
-    return kExitUsage;
-  }
-  if (options.help) return write_stdout(help_text(Subcommand::Audit)) ? 0 : kExitIo;
+  if (auto done = parse_or_answer(Subcommand::Audit, args, options)) return *done;
   AuditSettings settings;
-  if (!parse_settings(options, settings, error)) {
-    report(error + " (try 'corvane audit --help')", kSub);
-    return kExitUsage;
-  }
+  std::string error;
+  if (!parse_settings(options, settings, error)) return usage_error(Subcommand::Audit, error);
 
   std::vector<SourcePath> paths;
   for (const std::string& c : options.commands) {

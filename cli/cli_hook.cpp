@@ -479,18 +479,12 @@ std::string_view agent_names() noexcept {
 
 int run_hook(std::span<const std::string_view> args) {
   Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Hook, args, options, error)) {
-    report(error + " (try 'corvane --help')", kSub);
-    return kExitUsage;
-  }
-  if (options.help) return write_stdout(help_text(Subcommand::Hook)) ? 0 : kExitIo;
-  if (!options.commands.empty()) {
-    report("takes no commands; it reads the tool call as JSON on standard input", kSub);
-    return kExitUsage;
-  }
+  if (auto done = parse_or_answer(Subcommand::Hook, args, options)) return *done;
+  if (!options.commands.empty())
+    return usage_error(Subcommand::Hook, "takes no commands; it reads the tool call as JSON on standard input");
   const std::optional<Agent> forced = options.agent ? agent_named(*options.agent) : std::nullopt;
 
+  std::string error;
   const std::optional<std::string> text = read_payload(error);
   if (!text) {
     // Too large or unreadable: deny whatever --fail-open says, since a

@@ -93,17 +93,10 @@ int install_pack(bool force) {
 
 int run_init(std::span<const std::string_view> args) {
   Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Init, args, options, error)) {
-    report(error + " (try 'corvane init --help')", kSub);
-    return kExitUsage;
-  }
-  if (options.help) return write_stdout(help_text(Subcommand::Init)) ? 0 : kExitIo;
+  if (auto done = parse_or_answer(Subcommand::Init, args, options)) return *done;
   if (options.commands.empty()) return install_pack(options.force);
-  if (options.commands.size() > 1 || options.force) {
-    report("takes --force alone, or one shell: bash, zsh or fish (try 'corvane init --help')", kSub);
-    return kExitUsage;
-  }
+  if (options.commands.size() > 1 || options.force)
+    return usage_error(Subcommand::Init, "takes --force alone, or one shell: bash, zsh or fish");
   return print_shell_snippet(options.commands.front());
 }
 

@@ -263,16 +263,8 @@ bool blank(std::string_view line) { return line.find_first_not_of(" \t\r") == st
 
 int run_mcp(std::span<const std::string_view> args) {
   Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Mcp, args, options, error)) {
-    report(error + " (try 'corvane --help')", kSub);
-    return kExitUsage;
-  }
-  if (options.help) return write_stdout(help_text(Subcommand::Mcp)) ? 0 : kExitIo;
-  if (!options.commands.empty()) {
-    report("takes no arguments (try 'corvane --help')", kSub);
-    return kExitUsage;
-  }
+  if (auto done = parse_or_answer(Subcommand::Mcp, args, options)) return *done;
+  if (!options.commands.empty()) return usage_error(Subcommand::Mcp, "takes no arguments");
   // A client that goes away must not kill us in the middle of a write.
   std::signal(SIGPIPE, SIG_IGN);
   LineReader reader;

@@ -459,4 +459,18 @@ int exit_status(std::span<const AnalysisResult> results) noexcept {
   return kExitBlocked;
 }
 
+int usage_error(Subcommand sub, std::string_view message) {
+  const std::string_view name = row_of(sub).name;
+  const std::string help = name.empty() ? "corvane --help" : "corvane " + std::string(name) + " --help";
+  report(std::string(message) + " (try '" + help + "')", name);
+  return kExitUsage;
+}
+
+std::optional<int> parse_or_answer(Subcommand sub, std::span<const std::string_view> args, Options& options) {
+  std::string error;
+  if (!parse_options(sub, args, options, error)) return usage_error(sub, error);
+  if (options.help) return write_stdout(help_text(sub)) ? 0 : kExitIo;
+  return std::nullopt;
+}
+
 }  // namespace corvane::cli

@@ -53,13 +53,8 @@ bool lint(const std::string& path, bool project, std::string& out) {
 
 int run_rules(std::span<const std::string_view> args) {
   Options options;
-  std::string error;
-  auto usage = [](const std::string& why) {
-    report(why + " (try 'corvane rules --help')", kSub);
-    return kExitUsage;
-  };
-  if (!parse_options(Subcommand::Rules, args, options, error)) return usage(error);
-  if (options.help) return write_stdout(help_text(Subcommand::Rules)) ? 0 : kExitIo;
+  if (auto done = parse_or_answer(Subcommand::Rules, args, options)) return *done;
+  auto usage = [](const std::string& why) { return usage_error(Subcommand::Rules, why); };
   if (options.commands.empty() || options.commands.front() != "check")
     return usage(options.commands.empty() ? "no action given" : "unknown action '" + printable(options.commands.front()) + "'");
   if (options.commands.size() > 2) return usage("check takes at most one FILE");

@@ -328,7 +328,6 @@ int ask(const AnalysisResult& r, bool blocked, bool fresh_line) {
 }  // namespace
 
 int print_shell_snippet(std::string_view shell) {
-  constexpr std::string_view sub = "init";
   const std::string bin = own_path();
   std::string text;
   if (shell == "bash") {
@@ -338,24 +337,15 @@ int print_shell_snippet(std::string_view shell) {
   } else if (shell == "fish") {
     text = with_binary(kFish, fish_quote(bin));
   } else {
-    report("takes one shell: bash, zsh or fish, or none to install the rule pack (try 'corvane --help')", sub);
-    return kExitUsage;
+    return usage_error(Subcommand::Init, "takes one shell: bash, zsh or fish, or none to install the rule pack");
   }
   return write_stdout(text) && flush_stdout() ? 0 : kExitIo;
 }
 
 int run_guard(std::span<const std::string_view> args) {
   Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Guard, args, options, error)) {
-    report(error + " (try 'corvane --help')", kSub);
-    return kExitUsage;
-  }
-  if (options.help) return write_stdout(help_text(Subcommand::Guard)) ? 0 : kExitIo;
-  if (options.commands.size() != 1) {
-    report("takes exactly one command line", kSub);
-    return kExitUsage;
-  }
+  if (auto done = parse_or_answer(Subcommand::Guard, args, options)) return *done;
+  if (options.commands.size() != 1) return usage_error(Subcommand::Guard, "takes exactly one command line");
   const std::string& line = options.commands.front();
   if (env("CORVANE_DISABLE") == "1" || disabled_by_prefix(line)) return kRun;
   if (line.find_first_not_of(" \t\r\n") == std::string::npos) return kRun;

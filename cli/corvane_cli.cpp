@@ -22,10 +22,6 @@
 namespace corvane::cli {
 namespace {
 
-int usage_error(std::string_view message, std::string_view sub = {}) {
-  report(std::string(message) + " (try 'corvane --help')", sub);
-  return kExitUsage;
-}
 
 // Splits standard input into commands, one per line. Lines may end in LF or
 // CRLF (a file written on Windows); lines of nothing but spaces and tabs are
@@ -76,16 +72,15 @@ std::optional<int> classify_and_print(const std::vector<std::string>& commands,
 int run_check(std::span<const std::string_view> args) {
   constexpr std::string_view sub = "check";
   Options options;
-  std::string error;
-  if (!parse_options(Subcommand::Check, args, options, error)) return usage_error(error, sub);
-  if (options.help) return write_stdout(help_text(Subcommand::Check)) ? 0 : kExitIo;
+  if (auto done = parse_or_answer(Subcommand::Check, args, options)) return *done;
   if (options.from_stdin && !options.commands.empty()) {
-    return usage_error("--stdin and COMMAND arguments cannot be combined", sub);
+    return usage_error(Subcommand::Check, "--stdin and COMMAND arguments cannot be combined");
   }
   if (!options.from_stdin && options.commands.empty()) {
-    return usage_error("no command given (pass COMMAND... or --stdin)", sub);
+    return usage_error(Subcommand::Check, "no command given (pass COMMAND... or --stdin)");
   }
   if (options.from_stdin) {
+    std::string error;
     const std::optional<std::string> text = read_stdin(error);
     if (!text) {
       report(error, sub);
@@ -108,7 +103,7 @@ int run_plain(std::span<const std::string_view> args) {
 }
 
 int dispatch(std::span<const std::string_view> args) {
-  if (args.empty()) return usage_error("no command given");
+  if (args.empty()) return usage_error(Subcommand::Plain, "no command given");
   const std::string_view first = args.front();
   if (first == "--help" || first == "-h") return write_stdout(help_text()) ? 0 : kExitIo;
   if (first == "--version") {
@@ -127,7 +122,7 @@ int dispatch(std::span<const std::string_view> args) {
     }
   }
   if (first.size() > 1 && first.starts_with('-')) {
-    return usage_error("unknown option '" + printable(first) + "' (options follow a subcommand: corvane check --json ...)");
+    return usage_error(Subcommand::Plain, "unknown option '" + printable(first) + "' (options follow a subcommand: corvane check --json ...)");
   }
   return run_plain(args);
 }
