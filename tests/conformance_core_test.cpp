@@ -14,15 +14,12 @@
 #include "parser.h"
 #include "rules/paths.h"
 #include "scorer.h"
+#include "test_support.h"
 
 namespace corvane {
 namespace {
 
-AnalysisResult run(std::string_view command, const ClassifyContext* ctx = nullptr) {
-  auto r = classify_inner(command, ctx, nullptr);
-  EXPECT_TRUE(r.ok()) << command;
-  return std::move(r).value();
-}
+using testing_support::run;
 
 // The analysis of segment `index` of a line, as the driver makes it (unscored).
 CommandAnalysis analyze(std::string_view line, const ClassifyContext* ctx = nullptr,

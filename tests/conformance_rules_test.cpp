@@ -12,6 +12,7 @@
 #include "rules/injection.h"
 #include "rules/escalations.h"
 #include "rules/zsh.h"
+#include "test_support.h"
 
 namespace corvane {
 namespace {
@@ -243,11 +244,7 @@ TEST(ConformanceRules, PipeTargetsAreTheTwentyEightSubstrings) {
 // ---------------------------------------------------------------------------
 // Detectors through the analyzer
 
-AnalysisResult run(std::string_view command, const ClassifyContext* ctx = nullptr) {
-  auto r = classify_inner(command, ctx, nullptr);
-  EXPECT_TRUE(r.ok());
-  return std::move(r).value();
-}
+using testing_support::run;
 
 std::vector<RiskFactor> segment_factors(std::string_view command, const ClassifyContext* ctx = nullptr) {
   const AnalysisResult r = run(command, ctx);

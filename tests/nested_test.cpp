@@ -9,19 +9,14 @@
 #include "nested.h"
 #include "parser.h"
 #include "rules/inline_code.h"
+#include "test_support.h"
 
 namespace corvane {
 namespace {
 
-AnalysisResult run(std::string_view command, const ClassifyContext* ctx = nullptr) {
-  auto r = classify_inner(command, ctx, nullptr);
-  EXPECT_TRUE(r.ok());
-  return std::move(r).value();
-}
+using testing_support::run;
 
-bool has_factor(const AnalysisResult& r, RiskFactor f) {
-  return std::find(r.risk_factors.begin(), r.risk_factors.end(), f) != r.risk_factors.end();
-}
+using testing_support::has_factor;
 
 // Each row: a command that runs another, and the command it runs.
 struct Twin {

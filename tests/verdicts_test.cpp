@@ -7,15 +7,12 @@
 
 #include "corvane.h"
 #include "words.h"
+#include "test_support.h"
 
 namespace corvane {
 namespace {
 
-AnalysisResult run(std::string_view command, const ClassifyContext* ctx = nullptr) {
-  auto r = classify_inner(command, ctx, nullptr);
-  EXPECT_TRUE(r.ok());
-  return std::move(r).value();
-}
+using testing_support::run;
 
 struct Case {
   std::string_view command;

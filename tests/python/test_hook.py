@@ -23,17 +23,8 @@ BIN = ROOT / os.environ.get("CORVANE_BUILD", "build") / "corvane"
 
 SAFE = "ls -la"
 BLOCKED = "rm -rf /"
-RISKY_CANDIDATES = ["git push --force", "rm x", "chmod 777 x"]
 AGENT_ENV = ("CLAUDE_PROJECT_DIR", "GEMINI_PROJECT_DIR", "CURSOR_PROJECT_DIR", "FACTORY_PROJECT_DIR",
              "AGENT", "AGENT_TOOL_NAME", "CORVANE_LOG")
-
-
-@pytest.fixture(scope="module")
-def risky():
-    for cmd in RISKY_CANDIDATES:
-        if corvane.classify(cmd)["quick_decision"] == "risky":
-            return cmd
-    pytest.fail(f"none of {RISKY_CANDIDATES} is risky any more: pick another")
 
 
 @pytest.fixture

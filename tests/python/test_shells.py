@@ -69,6 +69,17 @@ class Shell:
         self.line(HOOK_LINE[kind])
         self.prompt()
 
+    def _read_some(self, wait):
+        """Appends what the shell wrote within `wait` seconds; a shell that exited fails the test."""
+        ready, _, _ = select.select([self.fd], [], [], wait)
+        if ready:
+            try:
+                chunk = os.read(self.fd, 65536)
+            except OSError:
+                chunk = b""
+            assert chunk, f"{self.kind} exited: {self.out[-2000:]!r}"
+            self.out += chunk
+
     def read_until(self, pattern, timeout=20):
         regex = re.compile(pattern)
         deadline = time.time() + timeout
@@ -79,14 +90,7 @@ class Shell:
                 return seen
             left = deadline - time.time()
             assert left > 0, f"{self.kind}: no {pattern!r} in {self.out[-2000:]!r}"
-            ready, _, _ = select.select([self.fd], [], [], min(left, 0.2))
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 65536)
-                except OSError:
-                    chunk = b""
-                assert chunk, f"{self.kind} exited: {self.out[-2000:]!r}"
-                self.out += chunk
+            self._read_some(min(left, 0.2))
 
     def prompt(self, kept=b"", timeout=20):
         """Output up to a prompt that nothing follows (but the line kept in the buffer, if any):
@@ -101,14 +105,7 @@ class Shell:
                     return seen
             left = deadline - time.time()
             assert left > 0, f"{self.kind}: no prompt in {self.out[-2000:]!r}"
-            ready, _, _ = select.select([self.fd], [], [], min(left, 0.1))
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 65536)
-                except OSError:
-                    chunk = b""
-                assert chunk, f"{self.kind} exited: {self.out[-2000:]!r}"
-                self.out += chunk
+            self._read_some(min(left, 0.1))
 
     def line(self, text):
         os.write(self.fd, text.encode() + b"\r")
