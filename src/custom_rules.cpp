@@ -685,6 +685,7 @@ RuleFile read_text(std::string_view text, const std::string& path, bool project,
   if (!with_notes && text == builtin_pack_text()) {
     out.config = builtin_pack_config();
     out.config->source = path;
+    out.builtin_pack = true;
     return out;
   }
   std::string description;
@@ -742,13 +743,14 @@ RuleSet discover_rules(const ClassifyContext* ctx) {
   RuleSet set;
   const RulePaths paths = rule_paths(ctx);
   // Each file stands on its own: a broken project file costs only itself.
-  auto load = [&](const std::string& path, std::optional<RuleConfig>& slot) {
+  auto load = [&](const std::string& path, std::optional<RuleConfig>& slot, bool& builtin) {
     RuleFile file = read_file(path, false, false);
     if (file.error) set.errors.push_back(std::move(*file.error));
     slot = std::move(file.config);
+    builtin = file.builtin_pack;
   };
-  if (paths.project) load(*paths.project, set.project);
-  if (paths.user && has_entry(*paths.user)) load(*paths.user, set.user);
+  if (paths.project) load(*paths.project, set.project, set.project_is_builtin_pack);
+  if (paths.user && has_entry(*paths.user)) load(*paths.user, set.user, set.user_is_builtin_pack);
   return set;
 }
 

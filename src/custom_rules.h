@@ -115,6 +115,7 @@ struct RuleFile {
   std::optional<RuleConfig> config;
   std::optional<RuleFileError> error;
   std::vector<RuleNote> notes;
+  bool builtin_pack = false;  // the file is the built-in pack, byte for byte
 };
 
 // Reads one file without reporting anything. `project` marks a project file,
@@ -129,6 +130,10 @@ struct RuleSet {
   std::optional<RuleConfig> user;     // trusted
   std::optional<RuleConfig> project;  // untrusted: allows ignored, raises only
   std::vector<RuleFileError> errors;  // in discovery order: project, then user
+  // Which configurations are the built-in pack's, whose pattern words are
+  // built in too (builtin_pack_words).
+  bool user_is_builtin_pack = false;
+  bool project_is_builtin_pack = false;
 
   bool empty() const noexcept { return !user && !project; }
 };

@@ -11,6 +11,7 @@
 
 #include "builtin_pack.h"
 #include "custom_rules.h"
+#include "rule_patterns.h"
 
 namespace corvane {
 
@@ -18,6 +19,7 @@ namespace corvane {
 // the slow way: nothing is built in yet.
 std::string_view builtin_pack_text() noexcept { return {}; }
 RuleConfig builtin_pack_config() { return {}; }
+BuiltinPackWords builtin_pack_words() noexcept { return {}; }
 
 }  // namespace corvane
 
@@ -98,6 +100,37 @@ std::string config_body(const RuleConfig& c) {
   return o.str();
 }
 
+// The split words of every allow, block and command-name pattern: one table
+// of words and, per list, a span of them for each pattern.
+std::string words_tables(const RuleConfig& c) {
+  std::ostringstream words;
+  std::ostringstream lists;
+  std::size_t at = 0;
+  auto list = [&](const char* name, const auto& rules, auto pattern_of) {
+    if (rules.empty()) return;
+    lists << "constexpr std::span<const std::string_view> " << name << "[] = {\n";
+    for (const auto& rule : rules) {
+      const std::vector<std::string> split = corvane::patterns::split_words(pattern_of(rule)).value_or(
+          std::vector<std::string>{});
+      for (const std::string& w : split) words << "    " << literal(w) << ",\n";
+      lists << "    {kWords + " << at << ", " << split.size() << "},\n";
+      at += split.size();
+    }
+    lists << "};\n";
+  };
+  list("kAllow", c.allow, [](const auto& r) { return r.pattern; });
+  list("kBlock", c.block, [](const auto& r) { return r.pattern; });
+  list("kCommands", c.commands, [](const auto& r) { return r.name; });
+  return "constexpr std::string_view kWords[] = {\n" + words.str() + "    \"\",  // never a pattern's\n};\n" +
+         lists.str();
+}
+
+std::string words_result(const RuleConfig& c) {
+  auto span = [](const char* name, bool empty) { return empty ? std::string("{}") : std::string(name); };
+  return "  return {" + span("kAllow", c.allow.empty()) + ", " + span("kBlock", c.block.empty()) + ", " +
+         span("kCommands", c.commands.empty()) + "};\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +167,12 @@ int main(int argc, char** argv) {
          "}\n\n"
          "RuleConfig builtin_pack_config() {\n"
       << config_body(*file.config)
+      << "}\n\n"
+         "namespace {\n\n"
+      << words_tables(*file.config)
+      << "\n}  // namespace\n\n"
+         "BuiltinPackWords builtin_pack_words() noexcept {\n"
+      << words_result(*file.config)
       << "}\n\n"
          "}  // namespace corvane\n";
   std::ofstream result(argv[2], std::ios::binary | std::ios::trunc);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "analyzer.h"
+#include "builtin_pack.h"
 #include "rule_patterns.h"
 #include "scorer.h"
 #include "text.h"
@@ -193,11 +194,19 @@ CompiledRules::CompiledRules(const RuleSet& set, const ClassifyContext* ctx) {
   } else if (const char* h = std::getenv("HOME"); h != nullptr && *h != '\0' && text::is_valid_utf8(h)) {
     home_ = patterns::normalize(h);
   }
-  auto add = [&](const RuleConfig& config, bool trusted) {
+  auto add = [&](const RuleConfig& config, bool trusted, bool builtin) {
     Layer layer{&config, trusted, {}, {}, {}, {}};
-    auto split = [](const std::string& text) {
+    // The built-in pack's words are built in; a configuration that does not
+    // have the pack's shape (a caller changed it) is split like any other.
+    const BuiltinPackWords pack = builtin ? builtin_pack_words() : BuiltinPackWords{};
+    builtin = builtin && pack.allow.size() == config.allow.size() && pack.block.size() == config.block.size() &&
+              pack.commands.size() == config.commands.size();
+    auto split = [&](const std::string& text) -> Words {
       std::optional<std::vector<std::string>> words = patterns::split_words(text);
-      return words ? std::move(*words) : std::vector<std::string>{};
+      if (!words) return {};
+      auto& s = *splits_.emplace_back(std::make_unique<Split>(Split{std::move(*words), {}}));
+      s.views.assign(s.words.begin(), s.words.end());
+      return s.views;
     };
     // Each call compiles every rule once (a pack holds hundreds): no regrowth.
     layer.allow.reserve(trusted ? config.allow.size() : 0);
@@ -205,20 +214,24 @@ CompiledRules::CompiledRules(const RuleSet& set, const ClassifyContext* ctx) {
     layer.commands.reserve(config.commands.size());
     layer.paths.reserve(config.paths.size());
     // Only the user's file may allow.
-    if (trusted)
-      for (std::size_t i = 0; i < config.allow.size(); ++i) layer.allow.push_back({split(config.allow[i].pattern), i});
-    for (std::size_t i = 0; i < config.block.size(); ++i) layer.block.push_back({split(config.block[i].pattern), i});
-    for (const CustomCommandRule& c : config.commands) {
+    if (trusted) {
+      for (std::size_t i = 0; i < config.allow.size(); ++i)
+        layer.allow.push_back({builtin ? pack.allow[i] : split(config.allow[i].pattern), i});
+    }
+    for (std::size_t i = 0; i < config.block.size(); ++i)
+      layer.block.push_back({builtin ? pack.block[i] : split(config.block[i].pattern), i});
+    for (std::size_t i = 0; i < config.commands.size(); ++i) {
+      const CustomCommandRule& c = config.commands[i];
       const std::optional<Intent> intent = parse_intent(c.intent);
       const std::optional<Reversibility> rev = parse_reversibility(c.reversibility);
-      if (intent && rev) layer.commands.push_back({split(c.name), &c, *intent, *rev});
+      if (intent && rev) layer.commands.push_back({builtin ? pack.commands[i] : split(c.name), &c, *intent, *rev});
     }
     for (const CustomPathRule& p : config.paths)
       if (const std::optional<Sensitivity> s = parse_sensitivity(p.sensitivity)) layer.paths.push_back({&p, *s});
     layers_.push_back(std::move(layer));
   };
-  if (set.user) add(*set.user, true);
-  if (set.project) add(*set.project, false);
+  if (set.user) add(*set.user, true, set.user_is_builtin_pack);
+  if (set.project) add(*set.project, false, set.project_is_builtin_pack);
 }
 
 const CompiledRules::Command* CompiledRules::longest_command(std::span<const std::string_view> words,

@@ -10,7 +10,9 @@
 // allow.
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,12 +45,13 @@ class CompiledRules {
   RuleEffect apply(SimpleCommand& cmd, const ClassifyContext* ctx) const;
 
  private:
+  using Words = std::span<const std::string_view>;
   struct Pattern {
-    std::vector<std::string> words;
+    Words words;
     std::size_t index;  // of the rule in its list
   };
   struct Command {
-    std::vector<std::string> words;
+    Words words;
     const CustomCommandRule* rule;
     Intent intent;
     Reversibility reversibility;
@@ -69,6 +72,13 @@ class CompiledRules {
   const Command* longest_command(std::span<const std::string_view> words, bool trusted) const;
 
   std::vector<Layer> layers_;  // the user's file first
+  // The words split from a file's patterns, which Words point into (the
+  // built-in pack's point into its own tables instead).
+  struct Split {
+    std::vector<std::string> words;
+    std::vector<std::string_view> views;
+  };
+  std::vector<std::unique_ptr<Split>> splits_;
   std::optional<std::string> home_;
 };
 

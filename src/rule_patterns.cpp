@@ -207,6 +207,12 @@ bool command_matches(std::span<const std::string> pattern, std::span<const std::
       [](const std::string& p, std::string_view w) { return glob_match(p, w); });
 }
 
+bool command_matches(std::span<const std::string_view> pattern, std::span<const std::string_view> words) noexcept {
+  return prefix_match<std::string_view, std::string_view>(
+      pattern, words, true, [](std::string_view p) { return p == "**"; },
+      [](std::string_view p, std::string_view w) { return glob_match(p, w); });
+}
+
 bool path_matches(std::string_view pattern, std::string_view path,
                   std::optional<std::string_view> home) noexcept {
   std::string expanded;

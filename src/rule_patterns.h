@@ -41,6 +41,7 @@ bool glob_match(std::string_view glob, std::string_view text, bool stop_at_slash
 // Whether a split pattern matches a command's words: the program's base name
 // first, then its arguments, all after quote removal.
 bool command_matches(std::span<const std::string> pattern, std::span<const std::string_view> words) noexcept;
+bool command_matches(std::span<const std::string_view> pattern, std::span<const std::string_view> words) noexcept;
 
 // Whether a path pattern matches `path`, which should be absolute and
 // normalised; `home` replaces a leading `~` of the pattern (nothing: a
