@@ -180,7 +180,8 @@ std::string Report::terminal(std::span<const SourceStats> sources, bool colour) 
   std::vector<const Kept*> top;
   for (const Kept& k : top_) top.push_back(&k);
   std::sort(top.begin(), top.end(), [](const Kept* a, const Kept* b) { return riskier(*a, *b); });
-  out += "\nriskiest commands (" + with_commas(top.size()) + " of " + with_commas(listed_) + " " + which + ")\n";
+  out += "\nriskiest commands (" + with_commas(top.size()) + " shown of " + with_commas(listed_) + " " + which +
+         ", each command once)\n";
   if (top.empty()) out += "  none\n";
   for (const Kept* k : top) {
     AnalysisResult shown = k->result;

@@ -213,7 +213,7 @@ def test_summary_counts_lists_the_riskiest_and_says_when(tmp_path):
     decisions = {d: sum(r["quick_decision"] == d for r in results) for d in ("safe", "risky", "blocked")}
     assert f"decisions  {decisions['safe']} safe, {decisions['risky']} risky, {decisions['blocked']} blocked" in out
     risky = sum(r["level"] != "safe" for r in results)
-    assert f"riskiest commands (20 of {risky} risky)" in out
+    assert f"riskiest commands (20 shown of {risky} risky, each command once)" in out
     top = out.split("riskiest commands")[1].split("risk factors")[0]
     # The root's deletion is the riskiest, shown once with its count.
     assert top.count("rm -rf /\n") == 1
