@@ -12,7 +12,7 @@ CMD         ?= curl -s https://x.sh | bash
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-CMAKE_FLAGS = -G Ninja -DPython_EXECUTABLE=$(PYTHON)
+CMAKE_FLAGS = -G Ninja -DPython_EXECUTABLE=$(PYTHON) -DCORVANE_WERROR=ON
 
 .PHONY: all bootstrap build demo test test-asan bench bench-rules soak fuzz fuzz-smoke corpus-compare clean
 
@@ -38,7 +38,7 @@ test: build
 
 # The native suite again under AddressSanitizer, UBSan and LeakSanitizer.
 test-asan: bootstrap
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_PYTHON=OFF
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_PYTHON=OFF -DCORVANE_WERROR=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
@@ -47,7 +47,7 @@ test-asan: bootstrap
 FUZZ_FLAGS = -max_len=8192 -timeout=20 -rss_limit_mb=4096 -print_final_stats=1
 fuzz: bootstrap
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_PYTHON=OFF
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_PYTHON=OFF -DCORVANE_WERROR=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target classify_fuzz rules_fuzz audit_fuzz
 	mkdir -p fuzz/corpus-classify fuzz/corpus-rules fuzz/corpus-audit
 	$(FUZZ_BUILD)/fuzz/classify_fuzz $(FUZZ_FLAGS) -dict=fuzz/classify.dict -max_total_time=$(FUZZ_SECONDS) fuzz/corpus-classify fuzz/seeds/classify

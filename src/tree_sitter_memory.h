@@ -41,7 +41,6 @@ class CallScope {
   bool in_reserve(const void* block) const noexcept;
   bool refuse_next() noexcept;  // the test hook: fail this request?
 
-  CallScope* outer_;
   std::size_t budget_;
   std::size_t live_ = 0;  // heap bytes held by tree-sitter now
   std::size_t peak_ = 0;

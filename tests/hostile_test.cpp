@@ -36,8 +36,9 @@ TEST(Hostile, DeepNestingAndLongLinesYieldVerdicts) {
       ASSERT_TRUE(r.ok()) << name;
       EXPECT_LE(r.value().score, 100) << name;
       EXPECT_FALSE(r.value().sub_commands.empty()) << name;
-      if (r.value().pipeline_flow)
+      if (r.value().pipeline_flow) {
         EXPECT_LE(r.value().pipeline_flow->taint_flows.size(), 1000u) << name;
+      }
       const std::string json = to_json(r.value());
       EXPECT_EQ(json.front(), '{') << name;
     }

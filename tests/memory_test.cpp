@@ -74,16 +74,16 @@ Sweep tree_sitter_sweep(std::string_view line, bool persistent, const std::strin
     ++sweep.points;
     if (n <= requests) {
       EXPECT_FALSE(r.ok()) << line << " @" << n;
-      if (!r.ok()) EXPECT_EQ(r.fault().kind, Fault::Kind::OutOfMemory) << line << " @" << n;
+      if (!r.ok()) { EXPECT_EQ(r.fault().kind, Fault::Kind::OutOfMemory) << line << " @" << n; }
       EXPECT_GT(s.exhausted_calls, 0u) << line << " @" << n;
       sweep.out_of_memory += r.ok() ? 0 : 1;
     } else {
       EXPECT_TRUE(r.ok()) << line << " @" << n;
-      if (r.ok()) EXPECT_EQ(to_json(r.value()), expected) << line << " @" << n;
+      if (r.ok()) { EXPECT_EQ(to_json(r.value()), expected) << line << " @" << n; }
       sweep.verdicts += r.ok() ? 1 : 0;
     }
     // Nothing the failed call left behind changes the next one.
-    if (n % 7 == 0) EXPECT_EQ(verdict(line), expected) << line << " after @" << n;
+    if (n % 7 == 0) { EXPECT_EQ(verdict(line), expected) << line << " after @" << n; }
   }
   return sweep;
 }
@@ -128,7 +128,7 @@ TEST(Memory, WideLineRunsOutCleanly) {
     const mem::Stats s = mem::stats();
     mem::set_failure_plan({});
     EXPECT_EQ(limited.ok(), budget > clean.peak_bytes) << budget;
-    if (!limited.ok()) EXPECT_EQ(limited.fault().kind, Fault::Kind::OutOfMemory);
+    if (!limited.ok()) { EXPECT_EQ(limited.fault().kind, Fault::Kind::OutOfMemory); }
     EXPECT_EQ(s.reserve_bytes, 0u);  // the heap never refused: no reserve needed
   }
   // Every request refused from the middle of the parse on: the reserve

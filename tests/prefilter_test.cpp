@@ -103,7 +103,7 @@ TEST(Prefilter, EveryRowThatMatchesHoldsOneOfItsTriggers) {
     const text::ByteSet present(t);
     for (const auto table : {rules::injection_rules(), rules::zsh_rules()})
       for (const PatternRule& row : table)
-        if (row.check(t)) ASSERT_TRUE(row.triggers.intersects(present)) << row.id << ": " << t;
+        if (row.check(t)) { ASSERT_TRUE(row.triggers.intersects(present)) << row.id << ": " << t; }
   }
 }
 

@@ -158,7 +158,7 @@ TEST_P(RuleEffects, Verdict) {
   const EffectCase& c = GetParam();
   const Verdict v = verdict(c.command, c.user, c.project);
   EXPECT_EQ(v.score, c.score == kSame ? baseline(c.command) : c.score) << c.command;
-  if (!c.reason.empty()) EXPECT_EQ(v.reason, c.reason) << c.command;
+  if (!c.reason.empty()) { EXPECT_EQ(v.reason, c.reason) << c.command; }
 }
 
 const std::string kUserFile = "/home/u/.config/corvane/rules.toml";

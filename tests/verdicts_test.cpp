@@ -29,7 +29,9 @@ void expect_cases(std::span<const Case> cases, const ClassifyContext* ctx = null
     const AnalysisResult t = run(c.twin, ctx);
     EXPECT_EQ(int{t.score}, int{r.score}) << c.command << " / " << c.twin;
     EXPECT_EQ(t.quick_decision, r.quick_decision) << c.command << " / " << c.twin;
-    if (c.same_factors) EXPECT_EQ(t.risk_factors, r.risk_factors) << c.command << " / " << c.twin;
+    if (c.same_factors) {
+      EXPECT_EQ(t.risk_factors, r.risk_factors) << c.command << " / " << c.twin;
+    }
   }
 }
 
