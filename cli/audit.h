@@ -148,6 +148,7 @@ class SourceReader {
   bool next_line(std::string_view& line);
   void unread(std::string_view line);
   bool read_plain(Entry& out);
+  bool line_entry(std::string_view line, Entry& out);
   bool read_bash(Entry& out);
   bool read_zsh(Entry& out);
   bool read_fish(Entry& out);

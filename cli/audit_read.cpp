@@ -414,18 +414,23 @@ bool SourceReader::next(Entry& out) {
   return false;
 }
 
+// One line as a command of its own: a blank line is none, and one holding a
+// NUL byte is counted as corrupt.
+bool SourceReader::line_entry(std::string_view line, Entry& out) {
+  line = strip_cr(line);
+  if (is_blank(line)) return false;
+  if (line.find('\0') != std::string_view::npos) {
+    stats_.note(Problem::CorruptLine, line_no_);
+    return false;
+  }
+  out = make_entry(std::string(line), line_no_);
+  return true;
+}
+
 bool SourceReader::read_plain(Entry& out) {
   std::string_view line;
-  while (next_line(line)) {
-    line = strip_cr(line);
-    if (is_blank(line)) continue;
-    if (line.find('\0') != std::string_view::npos) {
-      stats_.note(Problem::CorruptLine, line_no_);
-      continue;
-    }
-    out = make_entry(std::string(line), line_no_);
-    return true;
-  }
+  while (next_line(line))
+    if (line_entry(line, out)) return true;
   return false;
 }
 
@@ -462,14 +467,7 @@ bool SourceReader::read_bash(Entry& out) {
       out.time = plausible_time(stamp);
       return true;
     }
-    line = strip_cr(line);
-    if (is_blank(line)) continue;
-    if (line.find('\0') != std::string_view::npos) {
-      stats_.note(Problem::CorruptLine, line_no_);
-      continue;
-    }
-    out = make_entry(std::string(line), line_no_);
-    return true;
+    if (line_entry(line, out)) return true;
   }
   return false;
 }
