@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "audit.h"
+#include "nested.h"
 #include "text.h"
 
 namespace corvane::cli::audit {
@@ -106,23 +107,7 @@ std::string command_from_words(const Json& words) {
     if ((shell == "bash" || shell == "sh" || shell == "zsh") && (argv[1] == "-lc" || argv[1] == "-c"))
       return argv[2];
   }
-  std::string out;
-  for (const std::string& a : argv) {
-    if (!out.empty()) out.push_back(' ');
-    const bool plain = !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                         "0123456789-_./=:,+@%") == std::string::npos;
-    if (plain) {
-      out += a;
-      continue;
-    }
-    out.push_back('\'');
-    for (char c : a) {
-      if (c == '\'') out += "'\\''";
-      else out.push_back(c);
-    }
-    out.push_back('\'');
-  }
-  return out;
+  return nested::join_as_command(argv);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-"""Fixtures the Python tests share."""
+"""Fixtures and helpers the Python tests share."""
+
+import os
 
 import pytest
 
@@ -16,3 +18,17 @@ def risky():
         if corvane.classify(cmd)["quick_decision"] == "risky":
             return cmd
     pytest.fail(f"none of {RISKY_CANDIDATES} is risky any more: pick another")
+
+
+def read_terminal(master):
+    """Everything written to a pseudo-terminal until the child closes it."""
+    chunks = []
+    while True:
+        try:
+            data = os.read(master, 65536)
+        except OSError:  # EIO once the child has closed the terminal
+            break
+        if not data:
+            break
+        chunks.append(data)
+    return b"".join(chunks)

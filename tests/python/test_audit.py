@@ -14,6 +14,7 @@ import subprocess
 from pathlib import Path
 
 import pytest
+from conftest import read_terminal
 
 import corvane
 
@@ -341,17 +342,9 @@ def run_with_terminal_stderr(*args, stdin_path):
             p = subprocess.Popen([str(BIN), "audit", *args, "-"], stdin=stdin, stdout=subprocess.DEVNULL,
                                  stderr=slave)
         os.close(slave)
-        chunks = []
-        while True:
-            try:
-                data = os.read(master, 65536)
-            except OSError:
-                break
-            if not data:
-                break
-            chunks.append(data)
+        out = read_terminal(master)
         assert p.wait(timeout=120) == 0
-        return b"".join(chunks)
+        return out
     finally:
         os.close(master)
 

@@ -12,6 +12,7 @@ import subprocess
 from pathlib import Path
 
 import pytest
+from conftest import read_terminal
 
 import corvane
 
@@ -241,17 +242,9 @@ def run_on_terminal(*args, env):
         p = subprocess.Popen([str(BIN), *args], stdout=slave, stderr=subprocess.PIPE,
                              stdin=subprocess.DEVNULL, env=full_env)
         os.close(slave)
-        chunks = []
-        while True:
-            try:
-                data = os.read(master, 65536)
-            except OSError:  # EIO once the child has closed the terminal
-                break
-            if not data:
-                break
-            chunks.append(data)
+        out = read_terminal(master)
         assert p.wait(timeout=60) == 2
-        return b"".join(chunks)
+        return out
     finally:
         os.close(master)
 
